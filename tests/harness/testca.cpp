@@ -1,0 +1,114 @@
+#include "testca.h"
+
+#include <QSslConfiguration>
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+
+namespace vek::test {
+namespace {
+
+using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using Cert = std::unique_ptr<X509, decltype(&X509_free)>;
+
+Key NewKey()
+{
+    return Key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+}
+
+bool AddExtension(X509 *cert, X509 *issuer, int nid, const char *value)
+{
+    X509V3_CTX context;
+    X509V3_set_ctx(&context, issuer, cert, nullptr, nullptr, 0);
+    X509_EXTENSION *extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+    if (!extension)
+        return false;
+    const bool added = X509_add_ext(cert, extension, -1) == 1;
+    X509_EXTENSION_free(extension);
+    return added;
+}
+
+Cert NewCertificate(const char *commonName, EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey, long serial)
+{
+    Cert cert(X509_new(), X509_free);
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 7 * 24 * 3600);
+    X509_set_pubkey(cert.get(), key);
+    X509_NAME *name = X509_get_subject_name(cert.get());
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(commonName), -1,
+                               -1, 0);
+    X509 *signer = issuer ? issuer : cert.get();
+    X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
+    const bool isCa = issuer == nullptr;
+    bool ok = isCa ? AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE")
+                         && AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign")
+                   : AddExtension(cert.get(), signer, NID_basic_constraints, "CA:FALSE")
+                         && AddExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")
+                         && AddExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth");
+    ok = ok && X509_sign(cert.get(), issuerKey, EVP_sha256()) > 0;
+    return ok ? std::move(cert) : Cert(nullptr, X509_free);
+}
+
+QByteArray Pem(X509 *cert)
+{
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_X509(bio.get(), cert);
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return QByteArray(data, int(size));
+}
+
+QByteArray Pem(EVP_PKEY *key)
+{
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return QByteArray(data, int(size));
+}
+
+TestCertificates Make()
+{
+    TestCertificates made;
+    Key caKey = NewKey();
+    Key serverKey = NewKey();
+    if (!caKey || !serverKey)
+        return made;
+    Cert ca = NewCertificate("Vek test clinic CA", caKey.get(), nullptr, caKey.get(), 1);
+    if (!ca)
+        return made;
+    Cert server = NewCertificate("127.0.0.1", serverKey.get(), ca.get(), caKey.get(), 2);
+    if (!server)
+        return made;
+    made.ca = QSslCertificate(Pem(ca.get()));
+    made.server = QSslCertificate(Pem(server.get()));
+    made.serverKey = QSslKey(Pem(serverKey.get()), QSsl::Ec);
+    return made;
+}
+
+}  // namespace
+
+const TestCertificates &TestCertificatesForProcess()
+{
+    static const TestCertificates certificates = Make();
+    return certificates;
+}
+
+void TrustTestCaInDefaultConfiguration()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    const QSslCertificate &ca = TestCertificatesForProcess().ca;
+    if (!configuration.caCertificates().contains(ca)) {
+        configuration.addCaCertificate(ca);
+        QSslConfiguration::setDefaultConfiguration(configuration);
+    }
+}
+
+}  // namespace vek::test

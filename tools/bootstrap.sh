@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building and testing need. Safe to run
+# again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-pdf-dev qt6-httpserver-dev
+    nlohmann-json3-dev libcups2-dev libssl-dev
+    cups cups-client cups-bsd
+    g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
+    doctest-dev xvfb trayer xdotool clang-format
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+
+sudo=""
+[ "$(id -u)" = 0 ] || sudo="sudo"
+$sudo apt-get update -q
+if [ ${#missing[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
