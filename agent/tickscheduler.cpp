@@ -1,0 +1,24 @@
+#include "tickscheduler.h"
+
+#include <QTimer>
+
+namespace vek::agent {
+
+TickScheduler::~TickScheduler() = default;
+
+namespace {
+class TimerScheduler final : public TickScheduler {
+public:
+    void schedule(QObject *context, std::chrono::milliseconds delay, std::function<void()> task) override
+    {
+        QTimer::singleShot(delay, context, std::move(task));
+    }
+};
+}  // namespace
+
+std::unique_ptr<TickScheduler> MakeTimerScheduler()
+{
+    return std::make_unique<TimerScheduler>();
+}
+
+}  // namespace vek::agent

@@ -1,0 +1,235 @@
+// The clinic HTTP client against a fake clinic server on loopback.
+
+#include "agent/clinicapi.h"
+#include "agent/nodeclient.h"
+#include "tests/harness/fakeclinicserver.h"
+
+#include <QtTest>
+
+using namespace std::chrono_literals;
+using vek::agent::NodeClient;
+using vek::agent::NodeReply;
+using vek::test::FakeClinicServer;
+using vek::test::ScriptedReply;
+
+class NodeClientTest : public QObject {
+    Q_OBJECT
+private slots:
+    void plainHttpRule_data();
+    void plainHttpRule();
+    void trailingSlashesAreRemoved();
+    void repliesAndStatuses();
+    void silentServerTimesOut();
+    void oversizedReplyIsCutOff();
+    void credentialHeader();
+    void reportOmitsEmptyReason();
+    void httpsWithTrustedCa();
+    void redirectIsNotFollowed();
+};
+
+// Addresses that must not receive the credential over plain HTTP are refused
+// before any connection is made. The allowed rows point at the test server on
+// loopback; the host rule table itself is tested on its own, without traffic
+// to other networks.
+void NodeClientTest::plainHttpRule_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("refusedHost");  // empty: the request goes out
+    QTest::newRow("loopback") << "http://127.0.0.1:%1" << "";
+    QTest::newRow("localhost any case") << "http://LocalHost:%1" << "";
+    QTest::newRow("capital scheme is https") << "HTTPS://127.0.0.1:%1" << "";
+    QTest::newRow("172.32") << "http://172.32.0.4:%1" << "172.32.0.4";
+    QTest::newRow("public name") << "http://clinic.example.com" << "clinic.example.com";
+    // Mended: the private ranges are IPv4 literals, not name prefixes, and a
+    // public IPv6 literal is not local.
+    QTest::newRow("name that starts like 10.") << "http://10.example.com" << "10.example.com";
+    QTest::newRow("name that starts like 192.168.") << "http://192.168.example.com:%1" << "192.168.example.com";
+    QTest::newRow("public ipv6") << "http://[2001:db8::1]:%1" << "2001:db8::1";
+}
+
+void NodeClientTest::plainHttpRule()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, refusedHost);
+    FakeClinicServer server;
+    QVERIFY(server.start());
+    server.setReply(vek::agent::clinic::kClaimPath, ScriptedReply::Json(200, {}));
+    NodeClient client;
+    client.setBaseUrl(base.contains("%1") ? base.arg(server.port()) : base);
+    client.setToken("secret");
+    const NodeReply reply = client.claim("vekpa-1");
+    if (refusedHost.isEmpty()) {
+        QVERIFY(!reply.error.startsWith("Refusing"));
+        QVERIFY(reply.ok || base.startsWith("HTTPS"));  // no TLS on this server
+    } else {
+        QCOMPARE(reply.status, 0);
+        QCOMPARE(reply.error,
+                 QString("Refusing to send this workstation's credential to %1 without HTTPS.").arg(refusedHost));
+        QVERIFY(server.requests().isEmpty());
+    }
+}
+
+void NodeClientTest::trailingSlashesAreRemoved()
+{
+    FakeClinicServer server;
+    QVERIFY(server.start());
+    server.setReply(vek::agent::clinic::kClaimPath, ScriptedReply::Json(200, {}));
+    NodeClient client;
+    for (const char *suffix : {"/", "///", "//  "}) {
+        client.setBaseUrl("  " + server.baseUrl() + QLatin1String(suffix));
+        QVERIFY(client.claim("d").ok);
+    }
+    QCOMPARE(server.paths(), QStringList(3, vek::agent::clinic::kClaimPath));
+
+    client.setBaseUrl("  ");
+    QCOMPARE(client.claim("d").error, QString("The local node address is not set."));
+}
+
+void NodeClientTest::repliesAndStatuses()
+{
+    struct Case {
+        ScriptedReply scripted;
+        bool ok;
+        int status;
+        QJsonObject json;
+    };
+    const QJsonObject refusal{{"error", "Nope."}};
+    const Case cases[] = {
+        {ScriptedReply::Json(200, {{"order", QJsonValue::Null}}), true, 200, {{"order", QJsonValue::Null}}},
+        {ScriptedReply::Raw(200, "not json"), true, 200, {}},
+        {ScriptedReply::Raw(200, "[1,2]"), true, 200, {}},
+        {ScriptedReply::Raw(401, ""), false, 401, {}},
+        {ScriptedReply::Json(409, refusal), false, 409, refusal},
+        {ScriptedReply::Json(500, refusal), false, 500, refusal},
+    };
+    FakeClinicServer server;
+    QVERIFY(server.start());
+    NodeClient client;
+    client.setBaseUrl(server.baseUrl());
+    for (const Case &c : cases) {
+        server.queueReply("/x", c.scripted);
+        const NodeReply reply = client.post("/x", {}, true);
+        QCOMPARE(reply.ok, c.ok);
+        QCOMPARE(reply.status, c.status);
+        QCOMPARE(reply.json, c.json);
+        QVERIFY(reply.error.isEmpty());
+    }
+}
+
+void NodeClientTest::silentServerTimesOut()
+{
+    FakeClinicServer server;
+    QVERIFY(server.start());
+    server.setReply("/hang", ScriptedReply::Hang());
+    server.setReply("/late", ScriptedReply::Json(200, {}).after(2s));
+    NodeClient client;
+    client.setBaseUrl(server.baseUrl());
+    QCOMPARE(NodeClient::kReplyTimeout, 20000ms);
+    client.setReplyTimeout(200ms);
+    for (const char *path : {"/hang", "/late"}) {
+        const NodeReply reply = client.post(path, {}, true);
+        QCOMPARE(reply.status, 0);
+        QCOMPARE(reply.error, QString("The local node did not answer in time."));
+    }
+}
+
+void NodeClientTest::oversizedReplyIsCutOff()
+{
+    FakeClinicServer server;
+    QVERIFY(server.start());
+    // A JSON object just over the limit: the announced size stops it.
+    QByteArray big = "{\"pad\":\"" + QByteArray(NodeClient::kMaxReplyBytes, 'a') + "\"}";
+    server.setReply("/big", ScriptedReply::Raw(200, big));
+    QByteArray fits = "{\"pad\":\"" + QByteArray(NodeClient::kMaxReplyBytes - 16, 'a') + "\"}";
+    server.setReply("/fits", ScriptedReply::Raw(200, fits));
+    NodeClient client;
+    client.setBaseUrl(server.baseUrl());
+
+    const NodeReply cut = client.post("/big", {}, true);
+    QVERIFY(cut.json.isEmpty());
+    QVERIFY(!cut.ok || cut.json.isEmpty());
+    QVERIFY(cut.status == 200 || cut.error == "The local node did not answer in time.");
+
+    const NodeReply whole = client.post("/fits", {}, true);
+    QVERIFY(whole.ok);
+    QCOMPARE(whole.json.value("pad").toString().size(), NodeClient::kMaxReplyBytes - 16);
+}
+
+void NodeClientTest::credentialHeader()
+{
+    FakeClinicServer server;
+    QVERIFY(server.start());
+    server.setReply("/p", ScriptedReply::Json(200, {}));
+    NodeClient client;
+    client.setBaseUrl(server.baseUrl());
+
+    client.setToken("  secret-token \n");
+    client.post("/p", {{"a", 1}}, true);
+    client.post("/p", {}, false);
+    client.setToken("");
+    client.post("/p", {}, true);
+
+    const auto requests = server.requests();
+    QCOMPARE(requests.size(), 3);
+    QCOMPARE(requests[0].headers.value("authorization"), QByteArray("Bearer secret-token"));
+    QCOMPARE(requests[0].headers.value("content-type"), QByteArray("application/json"));
+    QCOMPARE(requests[0].json, QJsonObject({{"a", 1}}));
+    QVERIFY(!requests[1].headers.contains("authorization"));
+    QVERIFY(!requests[2].headers.contains("authorization"));
+}
+
+void NodeClientTest::reportOmitsEmptyReason()
+{
+    FakeClinicServer server;
+    QVERIFY(server.start());
+    NodeClient client;
+    client.setBaseUrl(server.baseUrl());
+    client.report("dev", "o-1", "COMPLETED", "");
+    client.report("dev", "o-2", "FAILED", "Jammed.");
+    const auto reports = server.requestsTo(vek::agent::clinic::kReportPath);
+    QCOMPARE(reports.size(), 2);
+    QCOMPARE(reports[0].json, QJsonObject({{"deviceId", "dev"}, {"orderId", "o-1"}, {"outcome", "COMPLETED"}}));
+    QCOMPARE(reports[1].json.value("reason").toString(), QString("Jammed."));
+}
+
+void NodeClientTest::httpsWithTrustedCa()
+{
+    // Default certificate verification: an unknown CA is refused...
+    FakeClinicServer untrusted;
+    QVERIFY(untrusted.start(/*https=*/true, /*trustCa=*/false));
+    untrusted.setReply("/secure", ScriptedReply::Json(200, {{"token", "t"}}));
+    NodeClient client;
+    client.setBaseUrl(untrusted.baseUrl());
+    const NodeReply refused = client.post("/secure", {}, false);
+    QCOMPARE(refused.status, 0);
+    QVERIFY(!refused.error.isEmpty());
+    QVERIFY(untrusted.requests().isEmpty());
+
+    // ...and the clinic's own CA, once the workstation trusts it, is accepted.
+    FakeClinicServer server;
+    QVERIFY(server.start(/*https=*/true));
+    server.setReply("/secure", ScriptedReply::Json(200, {{"token", "t"}}));
+    client.setBaseUrl(server.baseUrl());
+    const NodeReply reply = client.post("/secure", {}, false);
+    QVERIFY2(reply.error.isEmpty(), qPrintable(reply.error));
+    QCOMPARE(reply.json.value("token").toString(), QString("t"));
+}
+
+void NodeClientTest::redirectIsNotFollowed()
+{
+    FakeClinicServer server;
+    QVERIFY(server.start());
+    NodeClient client;
+    client.setBaseUrl(server.baseUrl());
+    client.setToken("secret");
+    ScriptedReply moved = ScriptedReply::Raw(307, "");
+    moved.headers = {{"Location", (server.baseUrl() + "/elsewhere").toUtf8()}};
+    server.setReply("/moved", moved);
+    const NodeReply reply = client.post("/moved", {}, true);
+    QCOMPARE(reply.status, 307);
+    QVERIFY(!reply.ok);
+    QCOMPARE(server.requests().size(), 1);
+}
+
+QTEST_GUILESS_MAIN(NodeClientTest)
+#include "test_nodeclient.moc"
