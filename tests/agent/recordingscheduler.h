@@ -1,0 +1,39 @@
+#pragma once
+// A TickScheduler for tests with the worker on its own thread: real timers,
+// with every delay shortened by a factor and recorded for the test to read.
+
+#include "agent/tickscheduler.h"
+
+#include <QList>
+#include <QMutex>
+#include <QTimer>
+
+#include <chrono>
+
+class RecordingScheduler final : public vek::agent::TickScheduler {
+public:
+    explicit RecordingScheduler(int divisor)
+        : divisor(divisor)
+    {
+    }
+
+    void schedule(QObject *context, std::chrono::milliseconds delay, std::function<void()> task) override
+    {
+        {
+            QMutexLocker lock(&mutex);
+            recorded.append(delay);
+        }
+        QTimer::singleShot(delay / divisor, context, std::move(task));
+    }
+
+    QList<std::chrono::milliseconds> delays() const
+    {
+        QMutexLocker lock(&mutex);
+        return recorded;
+    }
+
+private:
+    const int divisor;
+    mutable QMutex mutex;
+    QList<std::chrono::milliseconds> recorded;
+};
