@@ -32,6 +32,11 @@ wait_for() {  # wait_for SECONDS COMMAND...
     done
 }
 
+# lpstat -r exits 0 whether or not the scheduler answers; read what it says.
+scheduler_running() {
+    lpstat -r 2>/dev/null | grep -q '^scheduler is running'
+}
+
 start() {
     local dir=$1 sink=$2 harness=$3
     stop_daemons "$dir"
@@ -84,7 +89,7 @@ CONF
     cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" >"$dir/log/cupsd.out" 2>&1 </dev/null &
     echo $! >"$dir/cupsd.pid"
     export CUPS_SERVER="$dir/cups.sock"
-    wait_for 30 lpstat -r || { echo "cupsd did not start"; cat "$dir/log/cupsd.out" "$dir/log/error_log" 2>/dev/null; exit 1; }
+    wait_for 30 scheduler_running || { echo "cupsd did not start"; cat "$dir/log/cupsd.out" "$dir/log/error_log" 2>/dev/null; exit 1; }
 
     local queue port
     while read -r queue port; do
