@@ -10,11 +10,11 @@ namespace vek::agent {
 
 struct AgentConfig {
     QString nodeBaseUrl;  // as typed in setup, trimmed; empty: not set up
-    QString deviceId;     // "vekpa-" and 32 hexadecimal digits
+    QString deviceId;  // "vekpa-" and 32 hexadecimal digits
     QString displayName;
-    QString token;         // the credential in clear text; empty: not enrolled
+    QString token;  // the credential in clear text; empty: not enrolled
     bool managed = false;  // set up with a pairing code: serve paired servers
-    QStringList servers;   // further paired servers, canonical, no repeats
+    QStringList servers;  // further paired servers, canonical, no repeats
 
     // The tray starts the worker only for a record that is set up.
     bool isSetUp() const { return !nodeBaseUrl.isEmpty() && !token.isEmpty(); }

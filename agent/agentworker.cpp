@@ -8,8 +8,8 @@ namespace vek::agent {
 
 namespace {
 // start and enrol that arrive during a tick are tried again after this long.
-constexpr std::chrono::milliseconds kBusyRetry{100};
-constexpr std::chrono::milliseconds kLongestBackoff{15000};
+constexpr std::chrono::milliseconds kBusyRetry { 100 };
+constexpr std::chrono::milliseconds kLongestBackoff { 15000 };
 }  // namespace
 
 AgentWorker::AgentWorker(QObject *parent)
@@ -28,8 +28,8 @@ AgentWorker::~AgentWorker() = default;
 std::chrono::milliseconds AgentWorker::backoffDelay(int failures)
 {
     if (failures <= 0)
-        return std::chrono::milliseconds{0};
-    std::chrono::milliseconds delay{1000};
+        return std::chrono::milliseconds { 0 };
+    std::chrono::milliseconds delay { 1000 };
     for (int i = 1; i < failures && delay < kLongestBackoff; ++i)
         delay *= 2;
     return std::min(delay, kLongestBackoff);
@@ -57,12 +57,13 @@ void AgentWorker::start(AgentConfig newConfig)
     }
     if (config.token.isEmpty()) {
         running = false;
-        emit stateChanged(AgentState::NotEnrolled, tr("This workstation has not been enrolled yet."));
+        emit stateChanged(
+            AgentState::NotEnrolled, tr("This workstation has not been enrolled yet."));
         return;
     }
     running = true;
     emit stateChanged(AgentState::Connecting, tr("Connecting to the clinic…"));
-    scheduleTick(std::chrono::milliseconds{0});
+    scheduleTick(std::chrono::milliseconds { 0 });
 }
 
 void AgentWorker::stop()
@@ -90,7 +91,7 @@ void AgentWorker::enrol(AgentConfig newConfig, QString enrolmentSecret)
         return;
     if (busy) {
         scheduler->schedule(this, kBusyRetry,
-                            [this, newConfig, enrolmentSecret] { enrol(newConfig, enrolmentSecret); });
+            [this, newConfig, enrolmentSecret] { enrol(newConfig, enrolmentSecret); });
         return;
     }
     config = newConfig;
@@ -104,7 +105,7 @@ void AgentWorker::pollNow()
     if (!running)
         return;
     failureCount = 0;
-    scheduleTick(std::chrono::milliseconds{0});
+    scheduleTick(std::chrono::milliseconds { 0 });
 }
 
 void AgentWorker::pollTick()

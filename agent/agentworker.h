@@ -60,7 +60,7 @@ private:
 
     bool busy = false;
     bool shutdownRequested = false;
-    NodeClient node{this};  // a child, so it moves with the worker to its thread
+    NodeClient node { this };  // a child, so it moves with the worker to its thread
     AgentConfig config;
     bool running = false;
     int failureCount = 0;

@@ -53,7 +53,8 @@ QStringList LoadServers(const QJsonValue &stored)
 
 QString AgentConfigPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/agent.json");
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
+        + QStringLiteral("/agent.json");
 }
 
 std::optional<AgentConfig> LoadAgentConfig()
@@ -84,15 +85,15 @@ bool SaveAgentConfig(const AgentConfig &config)
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
 
-    QJsonObject stored{{"nodeBaseUrl", config.nodeBaseUrl.trimmed()},
-                       {"managed", config.managed},
-                       {"deviceId", config.deviceId.trimmed()},
-                       {"displayName", config.displayName.trimmed()},
-                       {"servers", QJsonArray::fromStringList(config.servers)}};
+    QJsonObject stored { { "nodeBaseUrl", config.nodeBaseUrl.trimmed() },
+        { "managed", config.managed }, { "deviceId", config.deviceId.trimmed() },
+        { "displayName", config.displayName.trimmed() },
+        { "servers", QJsonArray::fromStringList(config.servers) } };
     if (!config.token.isEmpty()) {
         const QByteArray plain = config.token.toUtf8();
-        const auto sealed = plain.isEmpty() ? std::nullopt
-                                            : platform::SealForCurrentUser(ToBytes(plain), product::kAppName);
+        const auto sealed = plain.isEmpty()
+            ? std::nullopt
+            : platform::SealForCurrentUser(ToBytes(plain), product::kAppName);
         if (!sealed || sealed->empty())
             return false;
         stored.insert("token", QString::fromLatin1(FromBytes(*sealed).toBase64()));

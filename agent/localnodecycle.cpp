@@ -31,7 +31,8 @@ QString SignedOutDetail()
 nlohmann::json ToEnvelope(const QJsonObject &reply)
 {
     const QByteArray text = QJsonDocument(reply).toJson(QJsonDocument::Compact);
-    return nlohmann::json::parse(text.constBegin(), text.constEnd(), nullptr, /*allow_exceptions=*/false);
+    return nlohmann::json::parse(
+        text.constBegin(), text.constEnd(), nullptr, /*allow_exceptions=*/false);
 }
 
 }  // namespace
@@ -40,8 +41,8 @@ bool AgentWorker::checkIn()
 {
     const QJsonArray queues = BuildQueueList();
     const QString fingerprint = InventoryFingerprint(queues);
-    const NodeReply reply = node.checkIn(config.deviceId, config.displayName, QString::fromUtf8(product::kVersion),
-                                         queues, EnumerateDiscBurners());
+    const NodeReply reply = node.checkIn(config.deviceId, config.displayName,
+        QString::fromUtf8(product::kVersion), queues, EnumerateDiscBurners());
     if (!reply.error.isEmpty()) {
         emit stateChanged(AgentState::Unreachable, reply.error);
         return false;
@@ -129,15 +130,16 @@ void AgentWorker::printOrder(const QJsonObject &claimReply)
             // The answer to STARTED does not matter: the print goes ahead.
             node.report(deviceId, orderId, QLatin1String(clinic::kStarted), QString());
 
-            const platform::RawPrintResult result =
-                platform::PrintRaw(order.systemName, payload.documentName, payload.data);
+            const platform::RawPrintResult result
+                = platform::PrintRaw(order.systemName, payload.documentName, payload.data);
             if (result.status == platform::RawPrintStatus::Sent) {
                 node.report(deviceId, orderId, QLatin1String(clinic::kCompleted), QString());
                 emit jobFinished(orderId, true, QString::fromStdString(order.systemName));
             } else {
-                fail(orderId, result.status == platform::RawPrintStatus::PrinterMissing
-                                  ? tr("That printer no longer exists on this workstation.")
-                                  : QString::fromStdString(result.message));
+                fail(orderId,
+                    result.status == platform::RawPrintStatus::PrinterMissing
+                        ? tr("That printer no longer exists on this workstation.")
+                        : QString::fromStdString(result.message));
             }
         }
     }

@@ -44,8 +44,10 @@ NodeReply NodeClient::post(const QString &path, const QJsonObject &body, bool wi
         result.error = tr("The local node address is not set.");
         return result;
     }
-    if (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0 && !IsLocalNodeHost(host)) {
-        result.error = tr("Refusing to send this workstation's credential to %1 without HTTPS.").arg(host);
+    if (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0
+        && !IsLocalNodeHost(host)) {
+        result.error
+            = tr("Refusing to send this workstation's credential to %1 without HTTPS.").arg(host);
         return result;
     }
 
@@ -54,7 +56,8 @@ NodeReply NodeClient::post(const QString &path, const QJsonObject &body, bool wi
     if (withCredential && !token.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
 
-    QNetworkReply *reply = network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QNetworkReply *reply
+        = network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     // Nothing the clinic sends is worth more than this much memory.
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
         if (received > kMaxReplyBytes || total > kMaxReplyBytes) {
@@ -95,40 +98,39 @@ NodeReply NodeClient::post(const QString &path, const QJsonObject &body, bool wi
 
 NodeReply NodeClient::claim(const QString &deviceId)
 {
-    return post(QLatin1String(clinic::kClaimPath), {{clinic::kDeviceId, deviceId}}, true);
+    return post(QLatin1String(clinic::kClaimPath), { { clinic::kDeviceId, deviceId } }, true);
 }
 
-NodeReply NodeClient::report(const QString &deviceId, const QString &orderId, const QString &outcome,
-                             const QString &reason)
+NodeReply NodeClient::report(
+    const QString &deviceId, const QString &orderId, const QString &outcome, const QString &reason)
 {
-    QJsonObject body{{clinic::kDeviceId, deviceId}, {clinic::kOrderId, orderId}, {clinic::kOutcome, outcome}};
+    QJsonObject body { { clinic::kDeviceId, deviceId }, { clinic::kOrderId, orderId },
+        { clinic::kOutcome, outcome } };
     if (!reason.isEmpty())
         body.insert(clinic::kReason, reason);
     return post(QLatin1String(clinic::kReportPath), body, true);
 }
 
-NodeReply NodeClient::checkIn(const QString &deviceId, const QString &displayName, const QString &appVersion,
-                              const QJsonArray &queues, const QJsonArray &burners)
+NodeReply NodeClient::checkIn(const QString &deviceId, const QString &displayName,
+    const QString &appVersion, const QJsonArray &queues, const QJsonArray &burners)
 {
-    const QJsonObject body{{clinic::kDeviceId, deviceId},
-                           {clinic::kDisplayName, displayName},
-                           {clinic::kAppVersion, appVersion},
-                           {clinic::kQueues, queues},
-                           {clinic::kBurners, burners}};
+    const QJsonObject body { { clinic::kDeviceId, deviceId }, { clinic::kDisplayName, displayName },
+        { clinic::kAppVersion, appVersion }, { clinic::kQueues, queues },
+        { clinic::kBurners, burners } };
     return post(QLatin1String(clinic::kCheckInPath), body, true);
 }
 
 NodeReply NodeClient::enrolWithSecret(const QString &enrolmentSecret, const QString &deviceId,
-                                      const QString &displayName, const QString &appVersion)
+    const QString &displayName, const QString &appVersion)
 {
-    const QJsonObject body{{clinic::kEnrolmentSecret, enrolmentSecret},
-                           {clinic::kDeviceId, deviceId},
-                           {clinic::kDisplayName, displayName},
-                           {clinic::kAppVersion, appVersion}};
+    const QJsonObject body { { clinic::kEnrolmentSecret, enrolmentSecret },
+        { clinic::kDeviceId, deviceId }, { clinic::kDisplayName, displayName },
+        { clinic::kAppVersion, appVersion } };
     return post(QLatin1String(clinic::kEnrolPath), body, false);
 }
 
-NodeReply NodeClient::postDesktopPrinting(const QString &name, const QJsonObject &body, bool withCredential)
+NodeReply NodeClient::postDesktopPrinting(
+    const QString &name, const QJsonObject &body, bool withCredential)
 {
     return post(QLatin1String(clinic::kDesktopPrintingPrefix) + name, body, withCredential);
 }

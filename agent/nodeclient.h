@@ -14,15 +14,15 @@ namespace vek::agent {
 
 struct NodeReply {
     bool ok = false;  // an HTTP status from 200 to 299
-    int status = 0;   // 0 when no HTTP answer came
+    int status = 0;  // 0 when no HTTP answer came
     QJsonObject json;  // the body when it is a JSON object
-    QString error;     // why no HTTP status was obtained; empty otherwise
+    QString error;  // why no HTTP status was obtained; empty otherwise
 };
 
 class NodeClient : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kReplyTimeout{20000};
+    static constexpr std::chrono::milliseconds kReplyTimeout { 20000 };
     static constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 
     explicit NodeClient(QObject *parent = nullptr);
@@ -38,15 +38,16 @@ public:
 
     NodeReply claim(const QString &deviceId);
     NodeReply report(const QString &deviceId, const QString &orderId, const QString &outcome,
-                     const QString &reason);
-    NodeReply checkIn(const QString &deviceId, const QString &displayName, const QString &appVersion,
-                      const QJsonArray &queues, const QJsonArray &burners);
+        const QString &reason);
+    NodeReply checkIn(const QString &deviceId, const QString &displayName,
+        const QString &appVersion, const QJsonArray &queues, const QJsonArray &burners);
     NodeReply enrolWithSecret(const QString &enrolmentSecret, const QString &deviceId,
-                              const QString &displayName, const QString &appVersion);
-    NodeReply postDesktopPrinting(const QString &name, const QJsonObject &body, bool withCredential);
+        const QString &displayName, const QString &appVersion);
+    NodeReply postDesktopPrinting(
+        const QString &name, const QJsonObject &body, bool withCredential);
 
 private:
-    QNetworkAccessManager network{this};  // a child, so it moves with the client to its thread
+    QNetworkAccessManager network { this };  // a child, so it moves with the client to its thread
     QString base;
     QString token;
     std::chrono::milliseconds replyTimeout = kReplyTimeout;

@@ -10,7 +10,7 @@ namespace vek::agent {
 
 QString ClassifyQueue(const QString &driverName)
 {
-    static const char *const labelMarks[] = {"zebra", "zdesigner", "label", "tsc", "godex"};
+    static const char *const labelMarks[] = { "zebra", "zdesigner", "label", "tsc", "godex" };
     const QString driver = driverName.toLower();
     for (const char *mark : labelMarks) {
         if (driver.contains(QLatin1String(mark)))
@@ -24,9 +24,8 @@ QJsonArray BuildQueueList()
     QJsonArray queues;
     for (const platform::PrinterInfo &printer : platform::EnumeratePrinters()) {
         const QString name = QString::fromStdString(printer.name);
-        queues.append(QJsonObject{{"systemName", name},
-                                  {"name", name},
-                                  {"kind", ClassifyQueue(QString::fromStdString(printer.driverName))}});
+        queues.append(QJsonObject { { "systemName", name }, { "name", name },
+            { "kind", ClassifyQueue(QString::fromStdString(printer.driverName)) } });
     }
     return queues;
 }

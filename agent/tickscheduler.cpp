@@ -9,7 +9,8 @@ TickScheduler::~TickScheduler() = default;
 namespace {
 class TimerScheduler final : public TickScheduler {
 public:
-    void schedule(QObject *context, std::chrono::milliseconds delay, std::function<void()> task) override
+    void schedule(
+        QObject *context, std::chrono::milliseconds delay, std::function<void()> task) override
     {
         QTimer::singleShot(delay, context, std::move(task));
     }

@@ -15,7 +15,9 @@ class TickScheduler {
 public:
     virtual ~TickScheduler();
     // Calls task on context's thread after delay, unless context is gone by then.
-    virtual void schedule(QObject *context, std::chrono::milliseconds delay, std::function<void()> task) = 0;
+    virtual void schedule(
+        QObject *context, std::chrono::milliseconds delay, std::function<void()> task)
+        = 0;
 };
 
 // The real thing: a single-shot timer of the default timer type.

@@ -7,6 +7,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     vek::app::ApplyApplicationIdentity(application);
-    QTextStream(stdout) << application.applicationName() << ' ' << application.applicationVersion() << '\n';
+    QTextStream(stdout) << application.applicationName() << ' ' << application.applicationVersion()
+                        << '\n';
     return 0;
 }

@@ -16,7 +16,7 @@ struct DiscWriter {
 };
 
 struct DiscWriterScan {
-    std::string adapter;              // names the discovery service, e.g. "WINDOWS_IMAPI2"
+    std::string adapter;  // names the discovery service, e.g. "WINDOWS_IMAPI2"
     std::vector<DiscWriter> writers;  // only writers that can record data discs
 };
 

@@ -7,7 +7,7 @@
 namespace vek::platform {
 
 struct PrinterInfo {
-    std::string name;        // the queue's identity everywhere (UTF-8)
+    std::string name;  // the queue's identity everywhere (UTF-8)
     std::string driverName;  // drives the label/document classification
     std::string portName;
     bool isDefault = false;

@@ -17,7 +17,7 @@ enum class RawPrintStatus : std::uint8_t {
 struct RawPrintResult {
     RawPrintStatus status = RawPrintStatus::Sent;
     std::uint32_t jobId = 0;  // the spooler's job number; 0 when no job was started
-    std::string message;      // UTF-8; empty on success
+    std::string message;  // UTF-8; empty on success
 };
 
 // The title a job gets when the caller gives no document name.
@@ -25,6 +25,6 @@ inline constexpr const char *kDefaultJobTitle = "Vek print job";
 
 // Blocks until the spooler has accepted or refused the job. Names are UTF-8.
 RawPrintResult PrintRaw(const std::string &printerName, const std::string &documentName,
-                        const std::vector<std::uint8_t> &data);
+    const std::vector<std::uint8_t> &data);
 
 }  // namespace vek::platform

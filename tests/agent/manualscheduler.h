@@ -18,10 +18,11 @@ public:
         std::function<void()> task;
     };
 
-    void schedule(QObject *context, std::chrono::milliseconds delay, std::function<void()> task) override
+    void schedule(
+        QObject *context, std::chrono::milliseconds delay, std::function<void()> task) override
     {
         history.append(delay);
-        pending.append({delay, context, std::move(task)});
+        pending.append({ delay, context, std::move(task) });
     }
 
     // Runs the pending task that a timer would fire first (shortest delay,
@@ -31,7 +32,7 @@ public:
         if (pending.isEmpty())
             return false;
         const auto next = std::min_element(pending.begin(), pending.end(),
-                                           [](const Pending &a, const Pending &b) { return a.delay < b.delay; });
+            [](const Pending &a, const Pending &b) { return a.delay < b.delay; });
         Pending task = *next;
         pending.erase(next);
         if (task.context)

@@ -17,7 +17,8 @@ public:
     {
     }
 
-    void schedule(QObject *context, std::chrono::milliseconds delay, std::function<void()> task) override
+    void schedule(
+        QObject *context, std::chrono::milliseconds delay, std::function<void()> task) override
     {
         {
             QMutexLocker lock(&mutex);

@@ -1,8 +1,8 @@
 // agent.json: what is stored, what loading accepts, and the sealed credential.
 
 #include "agent/configfile.h"
-#include "app/applicationidentity.h"
 #include "agent/identity.h"
+#include "app/applicationidentity.h"
 #include "platform/linux/systemroot.h"
 
 #include <QJsonArray>
@@ -88,7 +88,7 @@ AgentConfig ConfigFileTest::sample() const
     config.displayName = "Reception ";
     config.token = "sécret-token";
     config.managed = true;
-    config.servers = {"https://branch.vekcloud.example", "http://printroom:8080"};
+    config.servers = { "https://branch.vekcloud.example", "http://printroom:8080" };
     return config;
 }
 
@@ -122,13 +122,15 @@ void ConfigFileTest::roundTripSealsTheCredential()
 
 void ConfigFileTest::loadingFiltersAndDefaults()
 {
-    const QJsonObject stored{
-        {"nodeBaseUrl", " https://node.clinic.example "},
-        {"managed", "true"},  // a string, not a boolean: false
-        {"deviceId", ""},
-        {"displayName", "   "},
-        {"servers", QJsonArray{"HTTP://PrintRoom.Local:8080/api?x=1", "http://printroom.local:8080",
-                               "ftp://printroom", "http://user@printroom", 42, "https://branch.vekcloud.example"}},
+    const QJsonObject stored {
+        { "nodeBaseUrl", " https://node.clinic.example " },
+        { "managed", "true" },  // a string, not a boolean: false
+        { "deviceId", "" },
+        { "displayName", "   " },
+        { "servers",
+            QJsonArray { "HTTP://PrintRoom.Local:8080/api?x=1", "http://printroom.local:8080",
+                "ftp://printroom", "http://user@printroom", 42,
+                "https://branch.vekcloud.example" } },
     };
     WriteFile(AgentConfigPath(), QJsonDocument(stored).toJson());
     const QByteArray before = ReadFile(AgentConfigPath());
@@ -137,7 +139,8 @@ void ConfigFileTest::loadingFiltersAndDefaults()
     QVERIFY(loaded);
     QCOMPARE(loaded->nodeBaseUrl, QString("https://node.clinic.example"));
     QCOMPARE(loaded->managed, false);
-    QCOMPARE(loaded->servers, (QStringList{"http://printroom.local:8080", "https://branch.vekcloud.example"}));
+    QCOMPARE(loaded->servers,
+        (QStringList { "http://printroom.local:8080", "https://branch.vekcloud.example" }));
     QVERIFY(loaded->token.isEmpty());
     QVERIFY(!loaded->isSetUp());
     // Identity and name are filled in memory only.
@@ -150,7 +153,8 @@ void ConfigFileTest::loadingFiltersAndDefaults()
 void ConfigFileTest::missingOrMalformedFiles()
 {
     QVERIFY(!LoadAgentConfig());
-    for (const QByteArray &content : {QByteArray("not json {"), QByteArray("[1,2,3]"), QByteArray()}) {
+    for (const QByteArray &content :
+        { QByteArray("not json {"), QByteArray("[1,2,3]"), QByteArray() }) {
         WriteFile(AgentConfigPath(), content);
         const auto loaded = LoadAgentConfig();
         QVERIFY(loaded);
@@ -159,7 +163,8 @@ void ConfigFileTest::missingOrMalformedFiles()
         QVERIFY(!loaded->displayName.isEmpty());
     }
     // A damaged credential loads as empty; the rest survives.
-    WriteFile(AgentConfigPath(), R"({"nodeBaseUrl":"http://node:1","token":"AAAA####bm90IHNlYWxlZA=="})");
+    WriteFile(
+        AgentConfigPath(), R"({"nodeBaseUrl":"http://node:1","token":"AAAA####bm90IHNlYWxlZA=="})");
     const auto damaged = LoadAgentConfig();
     QVERIFY(damaged);
     QCOMPARE(damaged->nodeBaseUrl, QString("http://node:1"));
@@ -208,7 +213,7 @@ void ConfigFileTest::credentialFromAnotherUserOrMachine()
     // The same file under another user's data directory (another key).
     QTemporaryDir otherHome;
     qputenv("XDG_DATA_HOME", otherHome.path().toUtf8());
-    QVERIFY(SaveAgentConfig(AgentConfig{}));  // that user has a key of their own
+    QVERIFY(SaveAgentConfig(AgentConfig {}));  // that user has a key of their own
     WriteFile(AgentConfigPath(), file);
     auto loaded = LoadAgentConfig();
     QVERIFY(loaded);

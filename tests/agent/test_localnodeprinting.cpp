@@ -33,25 +33,27 @@ signals:
 
 QJsonObject Order(const QString &id, const QJsonObject &printer, const QJsonValue &spool)
 {
-    QJsonObject order{{"id", id}, {"kind", "LABEL"}, {"printer", printer}};
+    QJsonObject order { { "id", id }, { "kind", "LABEL" }, { "printer", printer } };
     if (!spool.isUndefined())
         order.insert("spool", spool);
-    return {{"order", order}};
+    return { { "order", order } };
 }
 
 QJsonObject SystemPrinter(const QString &queue)
 {
-    return {{"transport", "SYSTEM"}, {"name", "Front desk labels"}, {"systemName", queue}};
+    return { { "transport", "SYSTEM" }, { "name", "Front desk labels" }, { "systemName", queue } };
 }
 
 QJsonObject RawSpool(const QByteArray &data, const QString &documentName = "Label")
 {
-    return {{"datatype", "RAW"}, {"dataBase64", QString::fromLatin1(data.toBase64())}, {"documentName", documentName}};
+    return { { "datatype", "RAW" }, { "dataBase64", QString::fromLatin1(data.toBase64()) },
+        { "documentName", documentName } };
 }
 
 QByteArray UniqueJob(const QByteArray &name)
 {
-    QByteArray job = "^XA^FO50,50^FD" + name + "-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + "^FS";
+    QByteArray job = "^XA^FO50,50^FD" + name + "-"
+        + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + "^FS";
     for (int byte = 0; byte < 256; ++byte)
         job.append(char(byte));
     return job + "\r\n^XZ";
@@ -95,7 +97,8 @@ void LocalNodePrintingTest::init()
     server = std::make_unique<FakeClinicServer>();
     QVERIFY(server->start());
     server->setReply(clinic::kCheckInPath, ScriptedReply::Json(200, {}));
-    server->setReply(clinic::kClaimPath, ScriptedReply::Json(200, {{"order", QJsonValue::Null}}));
+    server->setReply(
+        clinic::kClaimPath, ScriptedReply::Json(200, { { "order", QJsonValue::Null } }));
     server->setReply(clinic::kReportPath, ScriptedReply::Json(200, {}));
 
     auto recording = std::make_unique<RecordingScheduler>(100);
@@ -140,7 +143,8 @@ QStringList LocalNodePrintingTest::reportOutcomes() const
 void LocalNodePrintingTest::labelOrderReachesThePrinter()
 {
     const QByteArray job = UniqueJob("label");
-    server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, Order("o-1", SystemPrinter("VekLabel"), RawSpool(job))));
+    server->queueReply(clinic::kClaimPath,
+        ScriptedReply::Json(200, Order("o-1", SystemPrinter("VekLabel"), RawSpool(job))));
     QSignalSpy finished(worker, &AgentWorker::jobFinished);
     startWorker();
 
@@ -150,14 +154,15 @@ void LocalNodePrintingTest::labelOrderReachesThePrinter()
     QCOMPARE(finished[0][2].toString(), QString("VekLabel"));
     QCOMPARE(vek::test::WaitForSinkJob("VekLabel", job.left(30)), job);
 
-    const QString in = clinic::kCheckInPath, claim = clinic::kClaimPath, report = clinic::kReportPath;
+    const QString in = clinic::kCheckInPath, claim = clinic::kClaimPath,
+                  report = clinic::kReportPath;
     QTRY_VERIFY(server->paths().size() >= 5);
-    QCOMPARE(server->paths().mid(0, 5), (QStringList{in, claim, report, report, claim}));
-    QCOMPARE(reportOutcomes(), (QStringList{"STARTED", "COMPLETED"}));
+    QCOMPARE(server->paths().mid(0, 5), (QStringList { in, claim, report, report, claim }));
+    QCOMPARE(reportOutcomes(), (QStringList { "STARTED", "COMPLETED" }));
     const QJsonObject completed = server->requestsTo(report)[1].json;
-    QCOMPARE(completed, QJsonObject({{"deviceId", "vekpa-0123456789abcdef0123456789abcdef"},
-                                     {"orderId", "o-1"},
-                                     {"outcome", "COMPLETED"}}));
+    QCOMPARE(completed,
+        QJsonObject({ { "deviceId", "vekpa-0123456789abcdef0123456789abcdef" },
+            { "orderId", "o-1" }, { "outcome", "COMPLETED" } }));
 
     // The check-in lists the queues with their kinds, and the disc writers.
     const QJsonObject checkIn = server->requestsTo(in)[0].json;
@@ -165,17 +170,21 @@ void LocalNodePrintingTest::labelOrderReachesThePrinter()
     QCOMPARE(checkIn.value("displayName").toString(), QString("Reception"));
     QVERIFY(checkIn.value("burners").isArray());
     const QJsonArray queues = checkIn.value("queues").toArray();
-    QVERIFY(queues.contains(QJsonObject{{"systemName", "VekLabel"}, {"name", "VekLabel"}, {"kind", "LABEL"}}));
-    QVERIFY(queues.contains(QJsonObject{{"systemName", "VekOffice"}, {"name", "VekOffice"}, {"kind", "DOCUMENT"}}));
-    QCOMPARE(server->requestsTo(claim)[0].headers.value("authorization"), QByteArray("Bearer node-credential"));
+    QVERIFY(queues.contains(
+        QJsonObject { { "systemName", "VekLabel" }, { "name", "VekLabel" }, { "kind", "LABEL" } }));
+    QVERIFY(queues.contains(QJsonObject {
+        { "systemName", "VekOffice" }, { "name", "VekOffice" }, { "kind", "DOCUMENT" } }));
+    QCOMPARE(server->requestsTo(claim)[0].headers.value("authorization"),
+        QByteArray("Bearer node-credential"));
     // The order made the next claim immediate.
-    QCOMPARE(scheduler->delays().mid(0, 2), (QList<std::chrono::milliseconds>{0ms, 0ms}));
+    QCOMPARE(scheduler->delays().mid(0, 2), (QList<std::chrono::milliseconds> { 0ms, 0ms }));
 }
 
 void LocalNodePrintingTest::refusedOrdersAreReportedAndTheNextClaimFollows()
 {
     const QJsonObject spool = RawSpool("^XA^XZ");
-    const QJsonObject zplWithoutQueue{{"transport", "ZPL_TCP"}, {"host", "printer.local"}, {"port", 9100}};
+    const QJsonObject zplWithoutQueue { { "transport", "ZPL_TCP" }, { "host", "printer.local" },
+        { "port", 9100 } };
     struct Refusal {
         QJsonObject envelope;
         QString reason;
@@ -185,20 +194,37 @@ void LocalNodePrintingTest::refusedOrdersAreReportedAndTheNextClaimFollows()
     order["kind"] = "label";
     wrongKind["order"] = order;
     const Refusal refusals[] = {
-        {wrongKind, "This workstation does not understand the job type."},
-        {{{"order", QJsonObject{{"id", "r-printer"}, {"kind", "LABEL"}}}}, "The order arrived without a printer."},
-        {Order("r-transport", {{"transport", "USB"}}, spool), "This workstation does not support that printer connection."},
-        {Order("r-queue", {{"transport", "SYSTEM"}}, spool), "The printer has no queue name on this workstation."},
-        {Order("r-zpl", {{"transport", "ZPL_TCP"}, {"host", "p"}, {"port", 0}}, spool), "The label printer has no usable address."},
-        {Order("r-film", {{"transport", "DICOM_SCU"}, {"port", 104}, {"aeTitle", "FILM"}}, spool), "The film printer has no usable address."},
-        {Order("r-ae", {{"transport", "DICOM_SCU"}, {"host", "f"}, {"port", 104}}, spool), "The film printer has no called AE title."},
-        {Order("r-nospool", SystemPrinter("VekLabel"), QJsonValue()), "This job arrived without anything to send to the printer."},
-        {Order("r-datatype", SystemPrinter("VekLabel"), QJsonObject{{"datatype", "raw"}, {"dataBase64", "QUJD"}}), "This workstation does not understand how the job was prepared."},
-        {Order("r-empty", SystemPrinter("VekLabel"), QJsonObject{{"datatype", "RAW"}, {"dataBase64", ""}}), "The job arrived with nothing to print."},
-        {Order("r-base64", SystemPrinter("VekLabel"), QJsonObject{{"datatype", "RAW"}, {"dataBase64", "QUJD-"}}), "The job's data could not be read."},
-        {Order("r-large", SystemPrinter("VekLabel"), RawSpool(QByteArray(262145, 'x'))), "The job is too large for this workstation to spool."},
-        {Order("r-missing", SystemPrinter("NoSuchQueue"), spool), "That printer no longer exists on this workstation."},
-        {Order("r-zpl-noqueue", zplWithoutQueue, spool), "That printer no longer exists on this workstation."},
+        { wrongKind, "This workstation does not understand the job type." },
+        { { { "order", QJsonObject { { "id", "r-printer" }, { "kind", "LABEL" } } } },
+            "The order arrived without a printer." },
+        { Order("r-transport", { { "transport", "USB" } }, spool),
+            "This workstation does not support that printer connection." },
+        { Order("r-queue", { { "transport", "SYSTEM" } }, spool),
+            "The printer has no queue name on this workstation." },
+        { Order("r-zpl", { { "transport", "ZPL_TCP" }, { "host", "p" }, { "port", 0 } }, spool),
+            "The label printer has no usable address." },
+        { Order("r-film", { { "transport", "DICOM_SCU" }, { "port", 104 }, { "aeTitle", "FILM" } },
+              spool),
+            "The film printer has no usable address." },
+        { Order("r-ae", { { "transport", "DICOM_SCU" }, { "host", "f" }, { "port", 104 } }, spool),
+            "The film printer has no called AE title." },
+        { Order("r-nospool", SystemPrinter("VekLabel"), QJsonValue()),
+            "This job arrived without anything to send to the printer." },
+        { Order("r-datatype", SystemPrinter("VekLabel"),
+              QJsonObject { { "datatype", "raw" }, { "dataBase64", "QUJD" } }),
+            "This workstation does not understand how the job was prepared." },
+        { Order("r-empty", SystemPrinter("VekLabel"),
+              QJsonObject { { "datatype", "RAW" }, { "dataBase64", "" } }),
+            "The job arrived with nothing to print." },
+        { Order("r-base64", SystemPrinter("VekLabel"),
+              QJsonObject { { "datatype", "RAW" }, { "dataBase64", "QUJD-" } }),
+            "The job's data could not be read." },
+        { Order("r-large", SystemPrinter("VekLabel"), RawSpool(QByteArray(262145, 'x'))),
+            "The job is too large for this workstation to spool." },
+        { Order("r-missing", SystemPrinter("NoSuchQueue"), spool),
+            "That printer no longer exists on this workstation." },
+        { Order("r-zpl-noqueue", zplWithoutQueue, spool),
+            "That printer no longer exists on this workstation." },
     };
     for (const Refusal &refusal : refusals)
         server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, refusal.envelope));
@@ -217,22 +243,23 @@ void LocalNodePrintingTest::refusedOrdersAreReportedAndTheNextClaimFollows()
     QCOMPARE(reports.size(), count);
     for (int i = 0; i < count; ++i) {
         const QString id = refusals[i].envelope["order"]["id"].toString();
-        QCOMPARE(reports[i].json, QJsonObject({{"deviceId", "vekpa-0123456789abcdef0123456789abcdef"},
-                                               {"orderId", id},
-                                               {"outcome", "FAILED"},
-                                               {"reason", refusals[i].reason}}));
+        QCOMPARE(reports[i].json,
+            QJsonObject({ { "deviceId", "vekpa-0123456789abcdef0123456789abcdef" },
+                { "orderId", id }, { "outcome", "FAILED" }, { "reason", refusals[i].reason } }));
         QCOMPARE(finished[i][0].toString(), id);
         QCOMPARE(finished[i][1].toBool(), false);
         QCOMPARE(finished[i][2].toString(), refusals[i].reason);
     }
     // Each refusal was followed by an immediate claim.
-    QCOMPARE(scheduler->delays().mid(0, count + 1), QList<std::chrono::milliseconds>(count + 1, 0ms));
+    QCOMPARE(
+        scheduler->delays().mid(0, count + 1), QList<std::chrono::milliseconds>(count + 1, 0ms));
 }
 
 void LocalNodePrintingTest::failingStartedReportDoesNotStopThePrint()
 {
     const QByteArray job = UniqueJob("started-fails");
-    server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, Order("o-2", SystemPrinter("VekOffice"), RawSpool(job, ""))));
+    server->queueReply(clinic::kClaimPath,
+        ScriptedReply::Json(200, Order("o-2", SystemPrinter("VekOffice"), RawSpool(job, ""))));
     server->queueReply(clinic::kReportPath, ScriptedReply::Hang());
     QSignalSpy finished(worker, &AgentWorker::jobFinished);
     startWorker();
@@ -240,17 +267,18 @@ void LocalNodePrintingTest::failingStartedReportDoesNotStopThePrint()
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished[0][1].toBool(), true);
     QCOMPARE(vek::test::WaitForSinkJob("VekOffice", job.left(30)), job);
-    QCOMPARE(reportOutcomes(), (QStringList{"STARTED", "COMPLETED"}));
+    QCOMPARE(reportOutcomes(), (QStringList { "STARTED", "COMPLETED" }));
 }
 
 void LocalNodePrintingTest::conflictMakesTheNextTickCheckInFirst()
 {
-    server->queueReply(clinic::kClaimPath, ScriptedReply::Json(409, {{"error", "Check in first."}}));
+    server->queueReply(
+        clinic::kClaimPath, ScriptedReply::Json(409, { { "error", "Check in first." } }));
     startWorker();
     QTRY_VERIFY(server->paths().size() >= 4);
     const QString in = clinic::kCheckInPath, claim = clinic::kClaimPath;
-    QCOMPARE(server->paths().mid(0, 4), (QStringList{in, claim, in, claim}));
-    QCOMPARE(scheduler->delays().mid(0, 2), (QList<std::chrono::milliseconds>{0ms, 1000ms}));
+    QCOMPARE(server->paths().mid(0, 4), (QStringList { in, claim, in, claim }));
+    QCOMPARE(scheduler->delays().mid(0, 2), (QList<std::chrono::milliseconds> { 0ms, 1000ms }));
 }
 
 void LocalNodePrintingTest::unauthorizedSignsOutAndStopsPolling()
@@ -260,9 +288,10 @@ void LocalNodePrintingTest::unauthorizedSignsOutAndStopsPolling()
     startWorker();
     QTRY_COMPARE(states.size(), 2);
     QCOMPARE(states[1][0].value<AgentState>(), AgentState::SignedOut);
-    QCOMPARE(states[1][1].toString(), QString("The clinic no longer recognises this workstation. Enrol it again."));
+    QCOMPARE(states[1][1].toString(),
+        QString("The clinic no longer recognises this workstation. Enrol it again."));
     // Nothing further was scheduled: only the tick that start asked for.
-    QCOMPARE(scheduler->delays(), QList<std::chrono::milliseconds>{0ms});
+    QCOMPARE(scheduler->delays(), QList<std::chrono::milliseconds> { 0ms });
     QCOMPARE(server->requestsTo(clinic::kClaimPath).size(), 1);
 }
 
@@ -273,13 +302,16 @@ void LocalNodePrintingTest::printersAreReportedOnlyWhenTheyChange()
     QTRY_COMPARE_WITH_TIMEOUT(server->requestsTo(clinic::kCheckInPath).size(), 2, 20000);
     QCOMPARE(reported.size(), 1);
     const int printers = reported[0][0].toInt();
-    QCOMPARE(printers, server->requestsTo(clinic::kCheckInPath)[0].json.value("queues").toArray().size());
+    QCOMPARE(printers,
+        server->requestsTo(clinic::kCheckInPath)[0].json.value("queues").toArray().size());
 
     // A new queue is reported at the next check-in.
-    QCOMPARE(QProcess::execute("lpadmin", {"-p", "VekExtra", "-E", "-v", "socket://127.0.0.1:9", "-m", "raw"}), 0);
+    QCOMPARE(QProcess::execute(
+                 "lpadmin", { "-p", "VekExtra", "-E", "-v", "socket://127.0.0.1:9", "-m", "raw" }),
+        0);
     QTRY_COMPARE_WITH_TIMEOUT(reported.size(), 2, 20000);
     QCOMPARE(reported[1][0].toInt(), printers + 1);
-    QCOMPARE(QProcess::execute("lpadmin", {"-x", "VekExtra"}), 0);
+    QCOMPARE(QProcess::execute("lpadmin", { "-x", "VekExtra" }), 0);
 }
 
 QTEST_GUILESS_MAIN(LocalNodePrintingTest)

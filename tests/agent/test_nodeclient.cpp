@@ -35,16 +35,24 @@ void NodeClientTest::plainHttpRule_data()
 {
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("refusedHost");  // empty: the request goes out
-    QTest::newRow("loopback") << "http://127.0.0.1:%1" << "";
-    QTest::newRow("localhost any case") << "http://LocalHost:%1" << "";
-    QTest::newRow("capital scheme is https") << "HTTPS://127.0.0.1:%1" << "";
-    QTest::newRow("172.32") << "http://172.32.0.4:%1" << "172.32.0.4";
-    QTest::newRow("public name") << "http://clinic.example.com" << "clinic.example.com";
+    QTest::newRow("loopback") << "http://127.0.0.1:%1"
+                              << "";
+    QTest::newRow("localhost any case") << "http://LocalHost:%1"
+                                        << "";
+    QTest::newRow("capital scheme is https") << "HTTPS://127.0.0.1:%1"
+                                             << "";
+    QTest::newRow("172.32") << "http://172.32.0.4:%1"
+                            << "172.32.0.4";
+    QTest::newRow("public name") << "http://clinic.example.com"
+                                 << "clinic.example.com";
     // Mended: the private ranges are IPv4 literals, not name prefixes, and a
     // public IPv6 literal is not local.
-    QTest::newRow("name that starts like 10.") << "http://10.example.com" << "10.example.com";
-    QTest::newRow("name that starts like 192.168.") << "http://192.168.example.com:%1" << "192.168.example.com";
-    QTest::newRow("public ipv6") << "http://[2001:db8::1]:%1" << "2001:db8::1";
+    QTest::newRow("name that starts like 10.") << "http://10.example.com"
+                                               << "10.example.com";
+    QTest::newRow("name that starts like 192.168.") << "http://192.168.example.com:%1"
+                                                    << "192.168.example.com";
+    QTest::newRow("public ipv6") << "http://[2001:db8::1]:%1"
+                                 << "2001:db8::1";
 }
 
 void NodeClientTest::plainHttpRule()
@@ -64,7 +72,8 @@ void NodeClientTest::plainHttpRule()
     } else {
         QCOMPARE(reply.status, 0);
         QCOMPARE(reply.error,
-                 QString("Refusing to send this workstation's credential to %1 without HTTPS.").arg(refusedHost));
+            QString("Refusing to send this workstation's credential to %1 without HTTPS.")
+                .arg(refusedHost));
         QVERIFY(server.requests().isEmpty());
     }
 }
@@ -75,7 +84,7 @@ void NodeClientTest::trailingSlashesAreRemoved()
     QVERIFY(server.start());
     server.setReply(vek::agent::clinic::kClaimPath, ScriptedReply::Json(200, {}));
     NodeClient client;
-    for (const char *suffix : {"/", "///", "//  "}) {
+    for (const char *suffix : { "/", "///", "//  " }) {
         client.setBaseUrl("  " + server.baseUrl() + QLatin1String(suffix));
         QVERIFY(client.claim("d").ok);
     }
@@ -93,14 +102,15 @@ void NodeClientTest::repliesAndStatuses()
         int status;
         QJsonObject json;
     };
-    const QJsonObject refusal{{"error", "Nope."}};
+    const QJsonObject refusal { { "error", "Nope." } };
     const Case cases[] = {
-        {ScriptedReply::Json(200, {{"order", QJsonValue::Null}}), true, 200, {{"order", QJsonValue::Null}}},
-        {ScriptedReply::Raw(200, "not json"), true, 200, {}},
-        {ScriptedReply::Raw(200, "[1,2]"), true, 200, {}},
-        {ScriptedReply::Raw(401, ""), false, 401, {}},
-        {ScriptedReply::Json(409, refusal), false, 409, refusal},
-        {ScriptedReply::Json(500, refusal), false, 500, refusal},
+        { ScriptedReply::Json(200, { { "order", QJsonValue::Null } }), true, 200,
+            { { "order", QJsonValue::Null } } },
+        { ScriptedReply::Raw(200, "not json"), true, 200, {} },
+        { ScriptedReply::Raw(200, "[1,2]"), true, 200, {} },
+        { ScriptedReply::Raw(401, ""), false, 401, {} },
+        { ScriptedReply::Json(409, refusal), false, 409, refusal },
+        { ScriptedReply::Json(500, refusal), false, 500, refusal },
     };
     FakeClinicServer server;
     QVERIFY(server.start());
@@ -126,7 +136,7 @@ void NodeClientTest::silentServerTimesOut()
     client.setBaseUrl(server.baseUrl());
     QCOMPARE(NodeClient::kReplyTimeout, 20000ms);
     client.setReplyTimeout(200ms);
-    for (const char *path : {"/hang", "/late"}) {
+    for (const char *path : { "/hang", "/late" }) {
         const NodeReply reply = client.post(path, {}, true);
         QCOMPARE(reply.status, 0);
         QCOMPARE(reply.error, QString("The local node did not answer in time."));
@@ -164,7 +174,7 @@ void NodeClientTest::credentialHeader()
     client.setBaseUrl(server.baseUrl());
 
     client.setToken("  secret-token \n");
-    client.post("/p", {{"a", 1}}, true);
+    client.post("/p", { { "a", 1 } }, true);
     client.post("/p", {}, false);
     client.setToken("");
     client.post("/p", {}, true);
@@ -173,7 +183,7 @@ void NodeClientTest::credentialHeader()
     QCOMPARE(requests.size(), 3);
     QCOMPARE(requests[0].headers.value("authorization"), QByteArray("Bearer secret-token"));
     QCOMPARE(requests[0].headers.value("content-type"), QByteArray("application/json"));
-    QCOMPARE(requests[0].json, QJsonObject({{"a", 1}}));
+    QCOMPARE(requests[0].json, QJsonObject({ { "a", 1 } }));
     QVERIFY(!requests[1].headers.contains("authorization"));
     QVERIFY(!requests[2].headers.contains("authorization"));
 }
@@ -188,7 +198,8 @@ void NodeClientTest::reportOmitsEmptyReason()
     client.report("dev", "o-2", "FAILED", "Jammed.");
     const auto reports = server.requestsTo(vek::agent::clinic::kReportPath);
     QCOMPARE(reports.size(), 2);
-    QCOMPARE(reports[0].json, QJsonObject({{"deviceId", "dev"}, {"orderId", "o-1"}, {"outcome", "COMPLETED"}}));
+    QCOMPARE(reports[0].json,
+        QJsonObject({ { "deviceId", "dev" }, { "orderId", "o-1" }, { "outcome", "COMPLETED" } }));
     QCOMPARE(reports[1].json.value("reason").toString(), QString("Jammed."));
 }
 
@@ -197,7 +208,7 @@ void NodeClientTest::httpsWithTrustedCa()
     // Default certificate verification: an unknown CA is refused...
     FakeClinicServer untrusted;
     QVERIFY(untrusted.start(/*https=*/true, /*trustCa=*/false));
-    untrusted.setReply("/secure", ScriptedReply::Json(200, {{"token", "t"}}));
+    untrusted.setReply("/secure", ScriptedReply::Json(200, { { "token", "t" } }));
     NodeClient client;
     client.setBaseUrl(untrusted.baseUrl());
     const NodeReply refused = client.post("/secure", {}, false);
@@ -208,7 +219,7 @@ void NodeClientTest::httpsWithTrustedCa()
     // ...and the clinic's own CA, once the workstation trusts it, is accepted.
     FakeClinicServer server;
     QVERIFY(server.start(/*https=*/true));
-    server.setReply("/secure", ScriptedReply::Json(200, {{"token", "t"}}));
+    server.setReply("/secure", ScriptedReply::Json(200, { { "token", "t" } }));
     client.setBaseUrl(server.baseUrl());
     const NodeReply reply = client.post("/secure", {}, false);
     QVERIFY2(reply.error.isEmpty(), qPrintable(reply.error));
@@ -223,7 +234,7 @@ void NodeClientTest::redirectIsNotFollowed()
     client.setBaseUrl(server.baseUrl());
     client.setToken("secret");
     ScriptedReply moved = ScriptedReply::Raw(307, "");
-    moved.headers = {{"Location", (server.baseUrl() + "/elsewhere").toUtf8()}};
+    moved.headers = { { "Location", (server.baseUrl() + "/elsewhere").toUtf8() } };
     server.setReply("/moved", moved);
     const NodeReply reply = client.post("/moved", {}, true);
     QCOMPARE(reply.status, 307);

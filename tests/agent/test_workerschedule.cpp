@@ -51,7 +51,8 @@ void WorkerScheduleTest::init()
     server = std::make_unique<FakeClinicServer>();
     QVERIFY(server->start());
     server->setReply(clinic::kCheckInPath, ScriptedReply::Json(200, {}));
-    server->setReply(clinic::kClaimPath, ScriptedReply::Json(200, {{"order", QJsonValue::Null}}));
+    server->setReply(
+        clinic::kClaimPath, ScriptedReply::Json(200, { { "order", QJsonValue::Null } }));
     auto manual = std::make_unique<ManualScheduler>();
     scheduler = manual.get();
     worker = std::make_unique<AgentWorker>(std::move(manual));
@@ -80,20 +81,20 @@ void WorkerScheduleTest::duringNextClaim(std::function<void()> action)
     server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, {}).after(50ms));
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = connect(server.get(), &FakeClinicServer::requestReceived, this,
-                          [connection, action](const QString &path) {
-                              if (path != clinic::kClaimPath)
-                                  return;
-                              disconnect(*connection);
-                              action();
-                          });
+        [connection, action](const QString &path) {
+            if (path != clinic::kClaimPath)
+                return;
+            disconnect(*connection);
+            action();
+        });
 }
 
 void WorkerScheduleTest::backoffDelayTable_data()
 {
     QTest::addColumn<int>("failures");
     QTest::addColumn<int>("delayMs");
-    const std::pair<int, int> rows[] = {{-1, 0}, {0, 0}, {1, 1000}, {2, 2000}, {3, 4000}, {4, 8000},
-                                        {5, 15000}, {6, 15000}, {40, 15000}, {INT_MAX, 15000}};
+    const std::pair<int, int> rows[] = { { -1, 0 }, { 0, 0 }, { 1, 1000 }, { 2, 2000 }, { 3, 4000 },
+        { 4, 8000 }, { 5, 15000 }, { 6, 15000 }, { 40, 15000 }, { INT_MAX, 15000 } };
     for (const auto &[failures, delay] : rows)
         QTest::addRow("%d", failures) << failures << delay;
 }
@@ -131,10 +132,13 @@ void WorkerScheduleTest::idleTicksBackOffAndCheckInEveryFourth()
     for (int tick = 0; tick < 9; ++tick)
         QVERIFY(scheduler->fireNext());
 
-    QCOMPARE(scheduler->history, (QList<std::chrono::milliseconds>{0ms, 1000ms, 2000ms, 4000ms, 8000ms, 15000ms,
-                                                                    15000ms, 15000ms, 15000ms, 15000ms}));
+    QCOMPARE(scheduler->history,
+        (QList<std::chrono::milliseconds> {
+            0ms, 1000ms, 2000ms, 4000ms, 8000ms, 15000ms, 15000ms, 15000ms, 15000ms, 15000ms }));
     const QString in = clinic::kCheckInPath, claim = clinic::kClaimPath;
-    QCOMPARE(server->paths(), (QStringList{in, claim, claim, claim, claim, in, claim, claim, claim, claim, in, claim}));
+    QCOMPARE(server->paths(),
+        (QStringList {
+            in, claim, claim, claim, claim, in, claim, claim, claim, claim, in, claim }));
     // Ready on every empty claim, not only on a change.
     QCOMPARE(states.size(), 1 + 9);
     QCOMPARE(states.last()[0].value<AgentState>(), AgentState::Ready);
@@ -146,10 +150,10 @@ void WorkerScheduleTest::pollNowAfterIdling()
     worker->start(configFor(server->baseUrl()));
     for (int tick = 0; tick < 6; ++tick)
         scheduler->fireNext();
-    QCOMPARE(scheduler->pendingDelays(), QList<std::chrono::milliseconds>{15000ms});
+    QCOMPARE(scheduler->pendingDelays(), QList<std::chrono::milliseconds> { 15000ms });
 
     worker->pollNow();
-    QCOMPARE(scheduler->pendingDelays(), (QList<std::chrono::milliseconds>{15000ms, 0ms}));
+    QCOMPARE(scheduler->pendingDelays(), (QList<std::chrono::milliseconds> { 15000ms, 0ms }));
     const qsizetype before = server->requests().size();
     scheduler->fireNext();  // the immediate tick
     QCOMPARE(server->requests().size(), before + 1);
@@ -166,8 +170,7 @@ void WorkerScheduleTest::shutdownWhenIdleWhileIdle()
 
     const qsizetype before = server->requests().size();
     worker->start(configFor(server->baseUrl()));  // ignored while the shutdown is pending
-    while (scheduler->fireNext()) {
-    }
+    while (scheduler->fireNext()) { }
     QCOMPARE(server->requests().size(), before);
     QCOMPARE(ready.size(), 1);
 }
@@ -186,8 +189,7 @@ void WorkerScheduleTest::shutdownWhenIdleDuringTick()
 
     QCOMPARE(ready.size(), 1);
     const qsizetype before = server->requests().size();
-    while (scheduler->fireNext()) {
-    }
+    while (scheduler->fireNext()) { }
     QCOMPARE(server->requests().size(), before);
     QCOMPARE(ready.size(), 1);
     QCOMPARE(states.size(), 2);  // Connecting, then Ready from the tick that finished
@@ -208,22 +210,23 @@ void WorkerScheduleTest::startDuringTickIsAppliedAfterIt()
     second.deviceId = "vekpa-ffffffffffffffffffffffffffffffff";
     duringNextClaim([&] {
         worker->start(second);
-        QCOMPARE(scheduler->pendingDelays(), QList<std::chrono::milliseconds>{100ms});
+        QCOMPARE(scheduler->pendingDelays(), QList<std::chrono::milliseconds> { 100ms });
         // The retry comes due while the tick still waits: it defers again.
         scheduler->fireNext();
-        QCOMPARE(scheduler->pendingDelays(), QList<std::chrono::milliseconds>{100ms});
+        QCOMPARE(scheduler->pendingDelays(), QList<std::chrono::milliseconds> { 100ms });
     });
     scheduler->fireNext();
     QCOMPARE(states.size(), 2);  // Connecting, Ready
 
     // After the tick: the 100 ms retry applies the new configuration.
-    QCOMPARE(scheduler->pendingDelays(), (QList<std::chrono::milliseconds>{100ms, 1000ms}));
+    QCOMPARE(scheduler->pendingDelays(), (QList<std::chrono::milliseconds> { 100ms, 1000ms }));
     scheduler->fireNext();
     QCOMPARE(states.size(), 3);
     QCOMPARE(states.last()[0].value<AgentState>(), AgentState::Connecting);
     while (server->requestsTo(clinic::kClaimPath).size() < 2)
         QVERIFY(scheduler->fireNext());
-    QCOMPARE(server->requestsTo(clinic::kClaimPath).last().json.value("deviceId").toString(), second.deviceId);
+    QCOMPARE(server->requestsTo(clinic::kClaimPath).last().json.value("deviceId").toString(),
+        second.deviceId);
     // The new start checks in first again.
     QCOMPARE(server->requestsTo(clinic::kCheckInPath).size(), 2);
 }
@@ -240,7 +243,7 @@ void WorkerScheduleTest::tickTimerFiringDuringTickDoesNothing()
         QCOMPARE(scheduler->history.size(), scheduled);
     });
     scheduler->fireNext();
-    QCOMPARE(scheduler->pendingDelays(), QList<std::chrono::milliseconds>{1000ms});
+    QCOMPARE(scheduler->pendingDelays(), QList<std::chrono::milliseconds> { 1000ms });
 }
 
 void WorkerScheduleTest::stopEndsPolling()
@@ -249,8 +252,7 @@ void WorkerScheduleTest::stopEndsPolling()
     scheduler->fireNext();
     worker->stop();
     const qsizetype before = server->requests().size();
-    while (scheduler->fireNext()) {
-    }
+    while (scheduler->fireNext()) { }
     QCOMPARE(server->requests().size(), before);
     worker->pollNow();
     QVERIFY(scheduler->pending.isEmpty());

@@ -38,7 +38,7 @@ QDir SinkDir()
 
 qsizetype SinkCount()
 {
-    return SinkDir().entryList({"*.job"}, QDir::Files).size();
+    return SinkDir().entryList({ "*.job" }, QDir::Files).size();
 }
 
 // Waits (serving this thread's events) until the sink holds count jobs.
@@ -57,7 +57,7 @@ bool WaitForSinkCount(qsizetype count, int timeoutMs = 120000)
 
 qint64 NewestSinkJobMs()
 {
-    const QFileInfoList jobs = SinkDir().entryInfoList({"*.job"}, QDir::Files, QDir::Name);
+    const QFileInfoList jobs = SinkDir().entryInfoList({ "*.job" }, QDir::Files, QDir::Name);
     return jobs.isEmpty() ? 0 : jobs.last().lastModified().toMSecsSinceEpoch();
 }
 
@@ -70,11 +70,13 @@ QByteArray LabelJob(int index)
 
 QJsonObject LabelOrder(int index)
 {
-    const QJsonObject spool{{"datatype", "RAW"},
-                            {"dataBase64", QString::fromLatin1(LabelJob(index).toBase64())},
-                            {"documentName", "Bench label"}};
-    const QJsonObject printer{{"transport", "SYSTEM"}, {"systemName", kQueue}};
-    return {{"order", QJsonObject{{"id", QString("bench-%1").arg(index)}, {"kind", "LABEL"}, {"printer", printer}, {"spool", spool}}}};
+    const QJsonObject spool { { "datatype", "RAW" },
+        { "dataBase64", QString::fromLatin1(LabelJob(index).toBase64()) },
+        { "documentName", "Bench label" } };
+    const QJsonObject printer { { "transport", "SYSTEM" }, { "systemName", kQueue } };
+    return { { "order",
+        QJsonObject { { "id", QString("bench-%1").arg(index) }, { "kind", "LABEL" },
+            { "printer", printer }, { "spool", spool } } } };
 }
 
 double Median(std::vector<double> values)
@@ -93,7 +95,8 @@ struct Road {
         server.start();
         server.setReply(clinic::kCheckInPath, ScriptedReply::Json(200, {}));
         server.setReply(clinic::kReportPath, ScriptedReply::Json(200, {}));
-        server.setReply(clinic::kClaimPath, ScriptedReply::Json(200, {{"order", QJsonValue::Null}}));
+        server.setReply(
+            clinic::kClaimPath, ScriptedReply::Json(200, { { "order", QJsonValue::Null } }));
         worker->moveToThread(&thread);
         QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
         thread.start();
@@ -111,7 +114,8 @@ struct Road {
         config.deviceId = "vekpa-00000000000000000000000000000000";
         config.displayName = "Bench";
         config.token = "bench";
-        QMetaObject::invokeMethod(worker, [this, config] { worker->start(config); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [this, config] { worker->start(config); }, Qt::QueuedConnection);
     }
 };
 
@@ -130,7 +134,7 @@ int main(int argc, char **argv)
     timer.start();
     for (int i = 0; i < orders; ++i) {
         const QByteArray job = LabelJob(i);
-        vek::platform::PrintRaw(kQueue.toStdString(), "Bench label", {job.cbegin(), job.cend()});
+        vek::platform::PrintRaw(kQueue.toStdString(), "Bench label", { job.cbegin(), job.cend() });
     }
     if (!WaitForSinkCount(before + orders))
         return 1;
@@ -157,8 +161,10 @@ int main(int argc, char **argv)
     });
     for (int run = 0; run < latencyRuns; ++run) {
         before = SinkCount();
-        road.server.queueReply(clinic::kClaimPath, ScriptedReply::Json(200, LabelOrder(orders + run)));
-        QMetaObject::invokeMethod(road.worker, &vek::agent::AgentWorker::pollNow, Qt::QueuedConnection);
+        road.server.queueReply(
+            clinic::kClaimPath, ScriptedReply::Json(200, LabelOrder(orders + run)));
+        QMetaObject::invokeMethod(
+            road.worker, &vek::agent::AgentWorker::pollNow, Qt::QueuedConnection);
         if (!WaitForSinkCount(before + 1))
             return 1;
         roadLatency.push_back(double(NewestSinkJobMs() - claimAnsweredMs));
@@ -166,7 +172,7 @@ int main(int argc, char **argv)
         before = SinkCount();
         const QByteArray job = LabelJob(run);
         const qint64 submitted = QDateTime::currentMSecsSinceEpoch();
-        vek::platform::PrintRaw(kQueue.toStdString(), "Bench label", {job.cbegin(), job.cend()});
+        vek::platform::PrintRaw(kQueue.toStdString(), "Bench label", { job.cbegin(), job.cend() });
         if (!WaitForSinkCount(before + 1))
             return 1;
         baselineLatency.push_back(double(NewestSinkJobMs() - submitted));
@@ -174,10 +180,10 @@ int main(int argc, char **argv)
 
     std::printf("local-node road, %d raw label orders on loopback\n", orders);
     std::printf("%-36s %12s %12s %8s\n", "", "road", "spooler", "ratio");
-    std::printf("%-36s %12.1f %12.1f %8.2f\n", "throughput (orders/s, full queue)", roadRate, baselineRate,
-                roadRate / baselineRate);
+    std::printf("%-36s %12.1f %12.1f %8.2f\n", "throughput (orders/s, full queue)", roadRate,
+        baselineRate, roadRate / baselineRate);
     const double roadMedian = Median(roadLatency), baselineMedian = Median(baselineLatency);
-    std::printf("%-36s %12.1f %12.1f %8.2f\n", "claim reply -> sink, median (ms)", roadMedian, baselineMedian,
-                baselineMedian > 0 ? roadMedian / baselineMedian : 0.0);
+    std::printf("%-36s %12.1f %12.1f %8.2f\n", "claim reply -> sink, median (ms)", roadMedian,
+        baselineMedian, baselineMedian > 0 ? roadMedian / baselineMedian : 0.0);
     return 0;
 }

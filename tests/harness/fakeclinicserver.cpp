@@ -111,7 +111,7 @@ bool FakeClinicServer::handleRequest(const QHttpServerRequest &request, QTcpSock
     else if (auto standingIt = standing.constFind(logged.path); standingIt != standing.constEnd())
         reply = *standingIt;
     else
-        reply = ScriptedReply::Json(404, {{"error", "No such path on the test server."}});
+        reply = ScriptedReply::Json(404, { { "error", "No such path on the test server." } });
 
     emit requestReceived(logged.path);
     if (reply.hang)
@@ -135,9 +135,7 @@ bool FakeClinicServer::handleRequest(const QHttpServerRequest &request, QTcpSock
     return true;
 }
 
-void FakeClinicServer::missingHandler(const QHttpServerRequest &, QTcpSocket *)
-{
-}
+void FakeClinicServer::missingHandler(const QHttpServerRequest &, QTcpSocket *) { }
 
 QSslCertificate TestCaCertificate()
 {

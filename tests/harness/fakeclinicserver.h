@@ -20,7 +20,7 @@ namespace vek::test {
 struct ScriptedReply {
     int status = 200;
     QByteArray body;
-    std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds delay { 0 };
     bool hang = false;  // accept the request and never answer
     QList<QPair<QByteArray, QByteArray>> headers;  // sent besides the content headers
 

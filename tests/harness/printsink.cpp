@@ -12,7 +12,8 @@ QList<QByteArray> SinkJobs(const QString &queue)
 {
     QList<QByteArray> jobs;
     const QDir dir(qEnvironmentVariable("VEK_TEST_SINK_DIR") + '/' + queue);
-    for (const QString &name : dir.entryList({QStringLiteral("*.job")}, QDir::Files, QDir::Name)) {
+    for (const QString &name :
+        dir.entryList({ QStringLiteral("*.job") }, QDir::Files, QDir::Name)) {
         QFile file(dir.filePath(name));
         if (file.open(QIODevice::ReadOnly))
             jobs.append(file.readAll());

@@ -20,17 +20,15 @@ public:
         connect(&server, &QTcpServer::newConnection, this, &QueueSink::accept);
     }
 
-    quint16 listen()
-    {
-        return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
-    }
+    quint16 listen() { return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0; }
 
 private:
     void accept()
     {
         while (QTcpSocket *socket = server.nextPendingConnection()) {
             auto *job = new QByteArray;
-            connect(socket, &QTcpSocket::readyRead, socket, [socket, job] { job->append(socket->readAll()); });
+            connect(socket, &QTcpSocket::readyRead, socket,
+                [socket, job] { job->append(socket->readAll()); });
             // The sender half-closes when it is done and then waits for us to close.
             auto finish = [this, socket, job] {
                 if (socket->property("written").toBool())
@@ -49,7 +47,8 @@ private:
 
     void store(const QByteArray &job)
     {
-        QSaveFile file(QStringLiteral("%1/%2.job").arg(directory).arg(++sequence, 6, 10, QLatin1Char('0')));
+        QSaveFile file(
+            QStringLiteral("%1/%2.job").arg(directory).arg(++sequence, 6, 10, QLatin1Char('0')));
         if (file.open(QIODevice::WriteOnly)) {
             file.write(job);
             file.commit();
@@ -67,9 +66,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOption({"dir", "Where jobs are written.", "dir"});
-    parser.addOption({"queues", "Comma-separated queue names.", "names"});
-    parser.addOption({"ports-file", "Receives one 'queue port' line per queue.", "file"});
+    parser.addOption({ "dir", "Where jobs are written.", "dir" });
+    parser.addOption({ "queues", "Comma-separated queue names.", "names" });
+    parser.addOption({ "ports-file", "Receives one 'queue port' line per queue.", "file" });
     parser.process(app);
 
     QByteArray ports;
@@ -81,7 +80,8 @@ int main(int argc, char **argv)
         ports += queue.toUtf8() + ' ' + QByteArray::number(port) + '\n';
     }
     QSaveFile portsFile(parser.value("ports-file"));
-    if (!portsFile.open(QIODevice::WriteOnly) || portsFile.write(ports) != ports.size() || !portsFile.commit())
+    if (!portsFile.open(QIODevice::WriteOnly) || portsFile.write(ports) != ports.size()
+        || !portsFile.commit())
         return 1;
     return app.exec();
 }

@@ -33,7 +33,8 @@ bool AddExtension(X509 *cert, X509 *issuer, int nid, const char *value)
     return added;
 }
 
-Cert NewCertificate(const char *commonName, EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey, long serial)
+Cert NewCertificate(
+    const char *commonName, EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey, long serial)
 {
     Cert cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
@@ -42,16 +43,16 @@ Cert NewCertificate(const char *commonName, EVP_PKEY *key, X509 *issuer, EVP_PKE
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 7 * 24 * 3600);
     X509_set_pubkey(cert.get(), key);
     X509_NAME *name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(commonName), -1,
-                               -1, 0);
+    X509_NAME_add_entry_by_txt(
+        name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(commonName), -1, -1, 0);
     X509 *signer = issuer ? issuer : cert.get();
     X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
     const bool isCa = issuer == nullptr;
     bool ok = isCa ? AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE")
-                         && AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign")
+            && AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign")
                    : AddExtension(cert.get(), signer, NID_basic_constraints, "CA:FALSE")
-                         && AddExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")
-                         && AddExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth");
+            && AddExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")
+            && AddExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth");
     ok = ok && X509_sign(cert.get(), issuerKey, EVP_sha256()) > 0;
     return ok ? std::move(cert) : Cert(nullptr, X509_free);
 }
