@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using vek::agent::AgentConfig;
 using vek::agent::AgentConfigPath;
 using vek::agent::ClearStoredToken;
@@ -31,6 +33,12 @@ void WriteFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
+}
+
+ino_t Inode(const QString &path)
+{
+    struct stat status { };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
 }
 
 QJsonObject StoredObject()
@@ -173,7 +181,12 @@ void ConfigFileTest::missingOrMalformedFiles()
 
 void ConfigFileTest::failedSealLeavesThePreviousFile()
 {
+    // A save commits a new file over the old one instead of truncating it in
+    // place, so an interrupted write can never leave half a file behind.
     QVERIFY(SaveAgentConfig(sample()));
+    const ino_t firstInode = Inode(AgentConfigPath());
+    QVERIFY(SaveAgentConfig(sample()));
+    QVERIFY(Inode(AgentConfigPath()) != firstInode);
     const QByteArray before = ReadFile(AgentConfigPath());
     // The sealing key cannot be read or made: a directory stands where it belongs.
     const QString keyPath = QFileInfo(AgentConfigPath()).absolutePath() + "/credential.key";
