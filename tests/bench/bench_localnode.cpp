@@ -154,21 +154,37 @@ int main(int argc, char **argv)
     // Latency of one order: claim answered -> last byte at the sink, and for
     // the baseline, job submitted -> last byte at the sink.
     std::vector<double> roadLatency, baselineLatency;
+    // Only the claim that takes the queued order counts; the claims after it
+    // come back empty.
     qint64 claimAnsweredMs = 0;
+    bool orderQueued = false;
     QObject::connect(&road.server, &FakeClinicServer::requestReceived, [&](const QString &path) {
-        if (path == clinic::kClaimPath)
+        if (path == clinic::kClaimPath && orderQueued) {
             claimAnsweredMs = QDateTime::currentMSecsSinceEpoch();
+            orderQueued = false;
+        }
     });
+    // Each measurement starts with the scheduler idle again, so that neither
+    // side pays for the clean-up of the job before it.
+    auto settle = [] {
+        QElapsedTimer pause;
+        pause.start();
+        while (pause.elapsed() < 150)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
     for (int run = 0; run < latencyRuns; ++run) {
+        settle();
         before = SinkCount();
         road.server.queueReply(
             clinic::kClaimPath, ScriptedReply::Json(200, LabelOrder(orders + run)));
+        orderQueued = true;
         QMetaObject::invokeMethod(
             road.worker, &vek::agent::AgentWorker::pollNow, Qt::QueuedConnection);
         if (!WaitForSinkCount(before + 1))
             return 1;
         roadLatency.push_back(double(NewestSinkJobMs() - claimAnsweredMs));
 
+        settle();
         before = SinkCount();
         const QByteArray job = LabelJob(run);
         const qint64 submitted = QDateTime::currentMSecsSinceEpoch();
