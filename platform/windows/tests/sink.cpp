@@ -11,43 +11,27 @@ namespace vek::platform::test {
 
 namespace {
 
-class FileHandle {
+// Closes a handle of the kind that Close takes, on every path.
+template <BOOL(WINAPI *Close)(HANDLE)> class ScopedHandle {
 public:
-    explicit FileHandle(HANDLE handle)
+    explicit ScopedHandle(HANDLE handle)
         : handle_(handle)
     {
     }
-    ~FileHandle()
+    ~ScopedHandle()
     {
         if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
+            Close(handle_);
     }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
+    ScopedHandle(const ScopedHandle &) = delete;
+    ScopedHandle &operator=(const ScopedHandle &) = delete;
     HANDLE get() const { return handle_; }
 
 private:
     HANDLE handle_;
 };
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle)
-        : handle_(handle)
-    {
-    }
-    ~FindHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            FindClose(handle_);
-    }
-    FindHandle(const FindHandle &) = delete;
-    FindHandle &operator=(const FindHandle &) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+using FileHandle = ScopedHandle<CloseHandle>;
+using FindHandle = ScopedHandle<FindClose>;
 
 std::optional<Bytes> ReadFileBytes(const std::wstring &path)
 {
