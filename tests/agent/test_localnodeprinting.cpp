@@ -29,6 +29,7 @@ class Driver : public QObject {
 signals:
     void requestStart(AgentConfig config);
     void requestStop();
+    void requestUpdateShutdown();
 };
 
 QJsonObject Order(const QString &id, const QJsonObject &printer, const QJsonValue &spool)
@@ -74,6 +75,7 @@ private slots:
     void conflictMakesTheNextTickCheckInFirst();
     void unauthorizedSignsOutAndStopsPolling();
     void printersAreReportedOnlyWhenTheyChange();
+    void shutdownForUpdateLetsThePrintFinish();
 
 private:
     void startWorker();
@@ -110,6 +112,7 @@ void LocalNodePrintingTest::init()
     driver = std::make_unique<Driver>();
     connect(driver.get(), &Driver::requestStart, worker, &AgentWorker::start);
     connect(driver.get(), &Driver::requestStop, worker, &AgentWorker::stop);
+    connect(driver.get(), &Driver::requestUpdateShutdown, worker, &AgentWorker::shutdownWhenIdle);
     thread.start();
 }
 
@@ -312,6 +315,33 @@ void LocalNodePrintingTest::printersAreReportedOnlyWhenTheyChange()
     QTRY_COMPARE_WITH_TIMEOUT(reported.size(), 2, 20000);
     QCOMPARE(reported[1][0].toInt(), printers + 1);
     QCOMPARE(QProcess::execute("lpadmin", { "-x", "VekExtra" }), 0);
+}
+
+void LocalNodePrintingTest::shutdownForUpdateLetsThePrintFinish()
+{
+    const QByteArray job = UniqueJob("update");
+    server->queueReply(clinic::kClaimPath,
+        ScriptedReply::Json(200, Order("o-3", SystemPrinter("VekLabel"), RawSpool(job))));
+    // The update asks to shut down while the worker waits for the answer to STARTED.
+    server->queueReply(clinic::kReportPath, ScriptedReply::Json(200, {}).after(100ms));
+    connect(server.get(), &FakeClinicServer::requestReceived, this, [this](const QString &path) {
+        if (path == clinic::kReportPath && server->requestsTo(path).size() == 1)
+            emit driver->requestUpdateShutdown();
+    });
+    QSignalSpy ready(worker, &AgentWorker::shutdownReady);
+    QSignalSpy finished(worker, &AgentWorker::jobFinished);
+    startWorker();
+
+    QVERIFY(ready.wait(20000));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished[0][1].toBool(), true);
+    QCOMPARE(vek::test::WaitForSinkJob("VekLabel", job.left(30)), job);
+    QCOMPARE(reportOutcomes(), (QStringList { "STARTED", "COMPLETED" }));
+    // The successor the tick scheduled finds the shutdown and claims nothing.
+    startWorker();
+    QTest::qWait(100);
+    QCOMPARE(server->requestsTo(clinic::kClaimPath).size(), 1);
+    QCOMPARE(ready.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(LocalNodePrintingTest)
