@@ -52,7 +52,7 @@ private:
     void pollTick();
     void runLocalNodeCycle();
     bool checkIn();
-    void printOrder(const QJsonObject &claimReply);
+    void handleClaimReply(const QJsonObject &claimReply);
     void pollServers();
     void scheduleNextPoll();
     void scheduleTick(std::chrono::milliseconds delay);

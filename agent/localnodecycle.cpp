@@ -95,10 +95,10 @@ void AgentWorker::runLocalNodeCycle()
         scheduleNextPoll();
         return;
     }
-    printOrder(reply.json);
+    handleClaimReply(reply.json);
 }
 
-void AgentWorker::printOrder(const QJsonObject &claimReply)
+void AgentWorker::handleClaimReply(const QJsonObject &claimReply)
 {
     const nlohmann::json envelope = ToEnvelope(claimReply);
     const OrderParse parsed = ParseOrder(envelope);
