@@ -137,9 +137,4 @@ bool FakeClinicServer::handleRequest(const QHttpServerRequest &request, QTcpSock
 
 void FakeClinicServer::missingHandler(const QHttpServerRequest &, QTcpSocket *) { }
 
-QSslCertificate TestCaCertificate()
-{
-    return TestCertificatesForProcess().ca;
-}
-
 }  // namespace vek::test

@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QList>
 #include <QQueue>
-#include <QSslCertificate>
 #include <QString>
 
 #include <chrono>
@@ -58,7 +57,6 @@ public:
     QList<ReceivedRequest> requests() const { return received; }
     QList<ReceivedRequest> requestsTo(const QString &path) const;
     QStringList paths() const;
-    void clearRequests() { received.clear(); }
 
 signals:
     void requestReceived(const QString &path);
@@ -74,8 +72,5 @@ private:
     quint16 listeningPort = 0;
     bool secure = false;
 };
-
-// A CA and a server certificate for 127.0.0.1/localhost, made once per process.
-QSslCertificate TestCaCertificate();
 
 }  // namespace vek::test
