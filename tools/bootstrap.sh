@@ -5,7 +5,10 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-pdf-dev qt6-httpserver-dev
+    qt6-base-dev qt6-base-dev-tools qt6-pdf-dev
+    # Qt6HttpServerConfig asks for Qt6WebSockets, which Debian's
+    # qt6-httpserver-dev does not pull in.
+    qt6-httpserver-dev qt6-websockets-dev
     nlohmann-json3-dev libcups2-dev libssl-dev
     cups cups-client cups-bsd
     g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
@@ -17,9 +20,9 @@ for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 
+[ ${#missing[@]} -gt 0 ] || exit 0
+# The network is touched only when something is missing.
 sudo=""
 [ "$(id -u)" = 0 ] || sudo="sudo"
 $sudo apt-get update -q
-if [ ${#missing[@]} -gt 0 ]; then
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
