@@ -1,6 +1,8 @@
 #pragma once
 // Sends printer-ready bytes unchanged to a print queue as one raw job.
 
+#include "platform/printjobtext.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,10 +22,9 @@ struct RawPrintResult {
     std::string message;  // UTF-8; empty on success
 };
 
-// The title a job gets when the caller gives no document name.
-inline constexpr const char *kDefaultJobTitle = "Vek print job";
-
-// Blocks until the spooler has accepted or refused the job. Names are UTF-8.
+// Blocks until the spooler has accepted or refused the job. Names are UTF-8;
+// the job is titled JobTitle(documentName). The failure sentences are those
+// of printjobtext.h with the system's error appended.
 RawPrintResult PrintRaw(const std::string &printerName, const std::string &documentName,
     const std::vector<std::uint8_t> &data);
 

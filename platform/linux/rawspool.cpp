@@ -11,9 +11,6 @@
 namespace vek::platform {
 namespace {
 
-// IPP limits name attributes such as job-name to 255 octets.
-constexpr std::size_t kMaxJobNameBytes = 255;
-
 struct DestDeleter {
     void operator()(cups_dest_t *dest) const { cupsFreeDests(1, dest); }
 };
@@ -77,19 +74,6 @@ bool Failed(ipp_status_t status)
     return status > IPP_STATUS_OK_EVENTS_COMPLETE;
 }
 
-// Cuts a title to the IPP name limit without splitting a UTF-8 sequence.
-std::string JobTitle(const std::string &documentName)
-{
-    std::string title = documentName.empty() ? kDefaultJobTitle : documentName;
-    if (title.size() > kMaxJobNameBytes) {
-        std::size_t end = kMaxJobNameBytes;
-        while (end > 0 && (static_cast<unsigned char>(title[end]) & 0xC0) == 0x80)
-            --end;
-        title.resize(end);
-    }
-    return title;
-}
-
 RawPrintResult Failure(RawPrintStatus status, std::uint32_t jobId, std::string message)
 {
     return { status, jobId, std::move(message) };
@@ -101,10 +85,13 @@ RawPrintResult PrintRaw(const std::string &printerName, const std::string &docum
     const std::vector<std::uint8_t> &data)
 {
     if (printerName.empty() || data.empty())
-        return Failure(
-            RawPrintStatus::PrinterMissing, 0, "There is no printer name or nothing to print.");
+        return Failure(RawPrintStatus::PrinterMissing, 0, text::kNothingToPrint);
 
-    const std::string openFailed = "The workstation could not open printer '" + printerName + "'";
+    const std::string openFailed = text::OpenPrinterFailed(printerName);
+    if (IsUnusableQueueName(printerName))
+        return Failure(RawPrintStatus::PrinterMissing, 0,
+            openFailed + " (CUPS error " + std::to_string(int(IPP_STATUS_ERROR_NOT_FOUND))
+                + ": The printer name is not valid)");
     // The destination look-up also finds printers the system has discovered
     // on the network but not yet set up as queues; CUPS sets those up on use.
     const DestPtr dest(cupsGetNamedDest(CUPS_HTTP_DEFAULT, printerName.c_str(), nullptr));
@@ -120,15 +107,14 @@ RawPrintResult PrintRaw(const std::string &printerName, const std::string &docum
     const int job
         = cupsCreateJob(CUPS_HTTP_DEFAULT, printerName.c_str(), title.c_str(), 0, nullptr);
     if (job <= 0) {
-        const std::string startFailed
-            = "The workstation could not start a job on '" + printerName + "'" + CupsErrorSuffix();
+        const std::string startFailed = text::StartJobFailed(printerName) + CupsErrorSuffix();
         // The queue can vanish between the look-up and the job.
         if (LookUpQueue(printerName) == IPP_STATUS_ERROR_NOT_FOUND)
             return Failure(RawPrintStatus::PrinterMissing, 0, openFailed + CupsErrorSuffix());
         return Failure(RawPrintStatus::StartFailed, 0, startFailed);
     }
     const auto jobId = static_cast<std::uint32_t>(job);
-    const std::string writeFailed = "The workstation could not write the job";
+    const std::string writeFailed = text::kWriteFailed;
 
     if (cupsStartDocument(
             CUPS_HTTP_DEFAULT, printerName.c_str(), job, title.c_str(), CUPS_FORMAT_RAW, 1)

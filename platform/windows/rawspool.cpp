@@ -21,12 +21,10 @@ RawPrintResult PrintRaw(const std::string &printerName, const std::string &docum
     const std::vector<std::uint8_t> &data)
 {
     if (printerName.empty() || data.empty())
-        return Failure(
-            RawPrintStatus::PrinterMissing, "There is no printer name or nothing to print.");
+        return Failure(RawPrintStatus::PrinterMissing, text::kNothingToPrint);
 
-    const std::string openText = "The workstation could not open printer '" + printerName + "'";
-    // OpenPrinterW would stop reading at an embedded NUL and open another queue.
-    if (printerName.find('\0') != std::string::npos)
+    const std::string openText = text::OpenPrinterFailed(printerName);
+    if (IsUnusableQueueName(printerName))
         return Failure(RawPrintStatus::PrinterMissing,
             win::FormatWindowsError(openText, ERROR_INVALID_PRINTER_NAME));
 
@@ -41,22 +39,21 @@ RawPrintResult PrintRaw(const std::string &printerName, const std::string &docum
         return Failure(status, win::FormatWindowsError(openText, code));
     }
 
-    std::wstring title = win::ToWide(documentName.empty() ? kDefaultJobTitle : documentName);
+    std::wstring title = win::ToWide(JobTitle(documentName));
     wchar_t dataType[] = L"RAW";
     DOC_INFO_1W docInfo { title.data(), nullptr, dataType };
     const DWORD jobId = StartDocPrinterW(printer.get(), 1, reinterpret_cast<BYTE *>(&docInfo));
     if (jobId == 0) {
         const DWORD code = GetLastError();
         return Failure(RawPrintStatus::StartFailed,
-            win::FormatWindowsError(
-                "The workstation could not start a job on '" + printerName + "'", code));
+            win::FormatWindowsError(text::StartJobFailed(printerName), code));
     }
 
     if (!StartPagePrinter(printer.get())) {
         const DWORD code = GetLastError();
         EndDocPrinter(printer.get());
         return Failure(RawPrintStatus::WriteFailed,
-            win::FormatWindowsError("The workstation could not start the page", code), jobId);
+            win::FormatWindowsError(text::kStartPageFailed, code), jobId);
     }
 
     // The byte count is 32-bit; a larger block is written short and reported so.
@@ -66,9 +63,9 @@ RawPrintResult PrintRaw(const std::string &printerName, const std::string &docum
     std::string message;
     if (!WritePrinter(printer.get(), const_cast<std::uint8_t *>(data.data()), count, &written)) {
         const DWORD code = GetLastError();
-        message = win::FormatWindowsError("The workstation could not write the job", code);
+        message = win::FormatWindowsError(text::kWriteFailed, code);
     } else if (written < data.size())
-        message = "The workstation wrote only part of the job.";
+        message = text::kPartialWrite;
     EndPagePrinter(printer.get());
     EndDocPrinter(printer.get());
 

@@ -1,7 +1,9 @@
 #include "platform/rawspool.h"
+#include "tests/contract/rawspoolcontract.h"
 #include "tests/harness/printsink.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <QUuid>
 
@@ -14,6 +16,7 @@ using vek::platform::RawPrintStatus;
 namespace {
 
 constexpr char kLabelQueue[] = "VekLabel";
+constexpr char kOfficeQueue[] = "VekOffice";
 
 std::vector<std::uint8_t> ToBytes(const QByteArray &data)
 {
@@ -39,6 +42,18 @@ QString JobTitle(const char *queue, std::uint32_t jobId)
     return title;
 }
 
+// The highest job number the scheduler has seen for the queue, 0 for none.
+int LastJobOf(const char *queue)
+{
+    cups_job_t *jobs = nullptr;
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ALL);
+    int last = 0;
+    for (int i = 0; i < count; ++i)
+        last = std::max(last, jobs[i].id);
+    cupsFreeJobs(count, jobs);
+    return last;
+}
+
 bool RunCupsTool(const QString &tool, const QStringList &arguments)
 {
     return QProcess::execute(tool, arguments) == 0;
@@ -49,7 +64,11 @@ bool RunCupsTool(const QString &tool, const QStringList &arguments)
 class TestLinuxRawSpool : public QObject {
     Q_OBJECT
 
+    const std::string marker = UniqueMarker().toStdString();
+    int lastOfficeJob = 0;
+
 private slots:
+    void init() { lastOfficeJob = LastJobOf(kOfficeQueue); }
     void cleanup()
     {
         cupsSetServer(nullptr);  // back to CUPS_SERVER
@@ -71,27 +90,29 @@ private slots:
         QCOMPARE(vek::test::WaitForSinkJob(kLabelQueue, marker), data);
     }
 
-    void jobTitle_data()
+    // The promises both backends keep; the Windows tests run the same table.
+    void contract_data()
     {
-        QTest::addColumn<QString>("document");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("named") << "Order 1042 – étiquettes"
-                               << "Order 1042 – étiquettes";
-        QTest::newRow("unnamed") << "" << vek::platform::kDefaultJobTitle;
-        // IPP names hold 255 octets; a longer name is cut, never split inside a character.
-        QTest::newRow("long") << QString(100, 'a') + QString(100, QChar(0xE9))
-                              << QString(100, 'a') + QString(77, QChar(0xE9));
+        QTest::addColumn<int>("row");
+        const auto cases = vek::platform::contract::RawSpoolCases(kOfficeQueue, marker);
+        for (std::size_t i = 0; i < cases.size(); ++i)
+            QTest::newRow(cases[i].name.c_str()) << int(i);
     }
-    void jobTitle()
+    void contract()
     {
-        QFETCH(QString, document);
-        QFETCH(QString, title);
-        const QByteArray marker = UniqueMarker();
-        const RawPrintResult result
-            = PrintRaw(kLabelQueue, document.toStdString(), ToBytes(marker));
-        QCOMPARE(result.status, RawPrintStatus::Sent);
-        QVERIFY(!vek::test::WaitForSinkJob(kLabelQueue, marker).isEmpty());
-        QCOMPARE(JobTitle(kLabelQueue, result.jobId), title);
+        QFETCH(int, row);
+        const auto c = vek::platform::contract::RawSpoolCases(kOfficeQueue, marker).at(row);
+        const RawPrintResult result = PrintRaw(c.printer, c.document, c.data);
+        const std::string broken = vek::platform::contract::CheckRawSpoolResult(c, result);
+        QVERIFY2(broken.empty(), broken.c_str());
+        if (c.status == RawPrintStatus::Sent) {
+            const QByteArray data(reinterpret_cast<const char *>(c.data.data()), c.data.size());
+            QCOMPARE(vek::test::WaitForSinkJob(kOfficeQueue, data), data);
+            QCOMPARE(JobTitle(kOfficeQueue, result.jobId), QString::fromStdString(c.title));
+        } else {
+            // Nothing may reach the queue named before the NUL.
+            QCOMPARE(LastJobOf(kOfficeQueue), lastOfficeJob);
+        }
     }
 
     void emptyRequestsNeverReachTheScheduler_data()
@@ -139,8 +160,8 @@ private slots:
     void queueRefusingJobs()
     {
         QVERIFY(RunCupsTool("cupsreject", { kLabelQueue }));
+        const auto acceptAgain = qScopeGuard([] { RunCupsTool("cupsaccept", { kLabelQueue }); });
         const RawPrintResult result = PrintRaw(kLabelQueue, "doc", ToBytes(UniqueMarker()));
-        QVERIFY(RunCupsTool("cupsaccept", { kLabelQueue }));
 
         QCOMPARE(result.status, RawPrintStatus::StartFailed);
         QCOMPARE(result.jobId, 0u);

@@ -1,0 +1,54 @@
+# The platform layer's sources, in one list for both consumers: this
+# project's vek_platform and the cross-built Windows test project
+# (windows/CMakeLists.txt). Paths are relative to this folder.
+#
+# VEK_PLATFORM_SHARED_SOURCES    system-free code that both backends use
+# VEK_PLATFORM_WINDOWS_SOURCES   pure Win32 and the C++ standard library
+# VEK_PLATFORM_LINUX_SOURCES     CUPS, OpenSSL, sysfs/procfs; may use Qt Core
+set(VEK_PLATFORM_SHARED_SOURCES
+    credentialseal.h
+    discwriters.h
+    driversettings.h
+    machineguid.h
+    pageoutput.h
+    printers.h
+    printjobtext.cpp
+    printjobtext.h
+    rawspool.h
+)
+set(VEK_PLATFORM_WINDOWS_SOURCES
+    windows/comsupport.h
+    windows/credentialseal.cpp
+    windows/discwriters.cpp
+    windows/imapi2.h
+    windows/localmemory.h
+    windows/machineguid.cpp
+    windows/printerhandle.h
+    windows/printers.cpp
+    windows/rawspool.cpp
+    windows/winerror.cpp
+    windows/winerror.h
+    windows/wintext.cpp
+    windows/wintext.h
+)
+set(VEK_PLATFORM_LINUX_SOURCES
+    linux/credentialseal.cpp
+    linux/discwriters.cpp
+    linux/driveroptions.h
+    linux/machineguid.cpp
+    linux/printers.cpp
+    linux/printerstate.cpp
+    linux/printerstate.h
+    linux/rawspool.cpp
+    linux/systemroot.cpp
+    linux/systemroot.h
+)
+
+# Prefixes each listed path with dir.
+function(vek_platform_sources out dir)
+    set(result)
+    foreach(path IN LISTS ARGN)
+        list(APPEND result "${dir}/${path}")
+    endforeach()
+    set(${out} ${result} PARENT_SCOPE)
+endfunction()
