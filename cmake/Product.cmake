@@ -9,3 +9,11 @@ set(VEK_EXECUTABLE_NAME "VekPrintAgent")
 # the mesh VPN's name suffix for machines of a clinic's private network.
 set(VEK_CLOUD_DOMAIN "vekcloud.example" CACHE STRING "Host name of the hosted clinic service")
 set(VEK_MESH_SUFFIX ".ts.net" CACHE STRING "Name suffix of hosts on the clinic's mesh network")
+
+# Texts that name the operating system ("sent to Windows") say what a user of
+# the system the agent is built for expects.
+if(WIN32)
+    set(VEK_WINDOWS_BUILD true)
+else()
+    set(VEK_WINDOWS_BUILD false)
+endif()
