@@ -18,6 +18,8 @@ inline constexpr const char *kNothingToPrint = "There is no printer name or noth
 inline constexpr const char *kStartPageFailed = "The workstation could not start the page";
 inline constexpr const char *kWriteFailed = "The workstation could not write the job";
 inline constexpr const char *kPartialWrite = "The workstation wrote only part of the job.";
+// The spooler did not take the finished job: it may never print.
+inline constexpr const char *kFinishFailed = "The workstation could not finish the job";
 std::string OpenPrinterFailed(const std::string &printerName);
 std::string StartJobFailed(const std::string &printerName);
 }  // namespace text

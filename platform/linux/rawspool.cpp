@@ -129,7 +129,7 @@ RawPrintResult PrintRaw(const std::string &printerName, const std::string &docum
     // The scheduler answers only once it holds the whole document; a refusal
     // here means the bytes did not become part of the job.
     if (Failed(document.Finish()))
-        return Failure(RawPrintStatus::WriteFailed, jobId, writeFailed + CupsErrorSuffix());
+        return Failure(RawPrintStatus::WriteFailed, jobId, text::kFinishFailed + CupsErrorSuffix());
     return { RawPrintStatus::Sent, jobId, {} };
 }
 
