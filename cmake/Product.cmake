@@ -12,8 +12,4 @@ set(VEK_MESH_SUFFIX ".ts.net" CACHE STRING "Name suffix of hosts on the clinic's
 
 # Texts that name the operating system ("sent to Windows") say what a user of
 # the system the agent is built for expects.
-if(WIN32)
-    set(VEK_WINDOWS_BUILD true)
-else()
-    set(VEK_WINDOWS_BUILD false)
-endif()
+set(VEK_WINDOWS_BUILD ${WIN32})
