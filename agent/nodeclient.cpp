@@ -58,37 +58,77 @@ NodeReply NodeClient::post(const QString &path, const QJsonObject &body, bool wi
 
     QNetworkReply *reply
         = network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    // Nothing the clinic sends is worth more than this much memory.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
-        if (received > kMaxReplyBytes || total > kMaxReplyBytes) {
-            qCDebug(lcNode) << "reply too large, aborting:" << received << total;
-            reply->abort();
-        }
+    return awaitReply(reply, path);
+}
+
+NodeReply NodeClient::awaitReply(QNetworkReply *reply, const QString &path)
+{
+    // Why the reply was aborted, if it was: a size over the cap, announced or
+    // received, or the wait limit.
+    enum class Abort { None, TooLarge, TimedOut };
+    Abort aborted = Abort::None;
+    auto abortFor = [reply, &aborted](Abort why) {
+        if (aborted == Abort::None)
+            aborted = why;
+        reply->abort();
+    };
+    // Nothing the clinic sends is worth more than this much memory. The
+    // announced length stops a reply before its body; the received count
+    // stops one without a length.
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, abortFor] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > kMaxReplyBytes)
+            abortFor(Abort::TooLarge);
     });
+    connect(
+        reply, &QNetworkReply::downloadProgress, reply, [abortFor](qint64 received, qint64 total) {
+            if (received > kMaxReplyBytes || total > kMaxReplyBytes)
+                abortFor(Abort::TooLarge);
+        });
 
     QEventLoop loop;
     QTimer timeout;
     timeout.setSingleShot(true);
-    connect(&timeout, &QTimer::timeout, reply, &QNetworkReply::abort);
+    connect(&timeout, &QTimer::timeout, reply, [abortFor] { abortFor(Abort::TimedOut); });
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     timeout.start(replyTimeout);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     timeout.stop();
+    // The handlers above refer to this frame.
+    reply->disconnect();
 
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray bytes = reply->isOpen() ? reply->readAll() : QByteArray();
+    NodeReply result;
+    // The wait also ends when this thread's event loops are told to quit; a
+    // reply that has not finished then is no answer.
+    if (!reply->isFinished()) {
+        reply->abort();
+        reply->deleteLater();
+        result.error = tr("The request was cancelled before the clinic answered.");
+        qCDebug(lcNode) << path << "cancelled";
+        return result;
+    }
+
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray bytes = reply->isOpen() ? reply->read(kMaxReplyBytes + 1) : QByteArray();
     const QNetworkReply::NetworkError networkError = reply->error();
     const QString networkErrorText = reply->errorString();
     reply->deleteLater();
 
-    if (result.status != 0) {
+    if (aborted == Abort::TooLarge || bytes.size() > kMaxReplyBytes) {
+        // Whether the abort landed before the last byte depends on the link;
+        // the outcome must not.
+        result.error = tr("The clinic's reply was larger than the agent accepts.");
+    } else if (aborted == Abort::TimedOut) {
+        result.error = tr("The local node did not answer in time.");
+    } else if (status != 0) {
+        result.status = status;
         const QJsonDocument document = QJsonDocument::fromJson(bytes);
         if (document.isObject())
             result.json = document.object();
-        result.ok = result.status >= 200 && result.status <= 299;
+        result.ok = status >= 200 && status <= 299;
     } else if (networkError == QNetworkReply::OperationCanceledError) {
-        result.error = tr("The local node did not answer in time.");
+        result.error = tr("The request was cancelled before the clinic answered.");
     } else {
         result.error = networkErrorText;
     }

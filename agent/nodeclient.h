@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+class QNetworkReply;
+
 #include <chrono>
 
 namespace vek::agent {
@@ -47,6 +49,8 @@ public:
         const QString &name, const QJsonObject &body, bool withCredential);
 
 private:
+    NodeReply awaitReply(QNetworkReply *reply, const QString &path);
+
     QNetworkAccessManager network { this };  // a child, so it moves with the client to its thread
     QString base;
     QString token;

@@ -3,6 +3,7 @@
 #include "agent/clinicapi.h"
 #include "agent/nodeclient.h"
 #include "tests/harness/fakeclinicserver.h"
+#include "tests/harness/threadedrawserver.h"
 
 #include <QtTest>
 
@@ -11,6 +12,7 @@ using vek::agent::NodeClient;
 using vek::agent::NodeReply;
 using vek::test::FakeClinicServer;
 using vek::test::ScriptedReply;
+using vek::test::ThreadedRawServer;
 
 class NodeClientTest : public QObject {
     Q_OBJECT
@@ -20,7 +22,9 @@ private slots:
     void trailingSlashesAreRemoved();
     void repliesAndStatuses();
     void silentServerTimesOut();
-    void oversizedReplyIsCutOff();
+    void oversizedReplyIsRefused_data();
+    void oversizedReplyIsRefused();
+    void threadQuitCancelsTheWait();
     void credentialHeader();
     void reportOmitsEmptyReason();
     void httpsWithTrustedCa();
@@ -143,26 +147,84 @@ void NodeClientTest::silentServerTimesOut()
     }
 }
 
-void NodeClientTest::oversizedReplyIsCutOff()
+// The cap holds whatever the link's speed: the replies come from a server on
+// its own thread, as fast as loopback carries them.
+void NodeClientTest::oversizedReplyIsRefused_data()
 {
-    FakeClinicServer server;
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<bool>("keepOpen");
+    QTest::addColumn<bool>("accepted");
+    const qint64 cap = NodeClient::kMaxReplyBytes;
+    const auto jsonOfSize
+        = [](qint64 size) { return "{\"pad\":\"" + QByteArray(size - 10, 'a') + "\"}"; };
+    const QByteArray over = jsonOfSize(cap + 10);
+    const QByteArray exact = jsonOfSize(cap);
+    const auto head = [](const QByteArray &headers) {
+        return ThreadedRawServer::Head(200, "Content-Type: application/json\r\n" + headers);
+    };
+    QTest::newRow("over the cap, with its length")
+        << head("Content-Length: " + QByteArray::number(over.size()) + "\r\n") + over << false
+        << false;
+    QTest::newRow("over the cap, without a length")
+        << head("Connection: close\r\n") + over << false << false;
+    QTest::newRow("announced over the cap, never sent")
+        << head("Content-Length: 17000000\r\n") << true << false;
+    QTest::newRow("exactly the cap")
+        << head("Content-Length: " + QByteArray::number(exact.size()) + "\r\n") + exact << false
+        << true;
+}
+
+void NodeClientTest::oversizedReplyIsRefused()
+{
+    QFETCH(QByteArray, response);
+    QFETCH(bool, keepOpen);
+    QFETCH(bool, accepted);
+    ThreadedRawServer server;
     QVERIFY(server.start());
-    // A JSON object just over the limit: the announced size stops it.
-    QByteArray big = "{\"pad\":\"" + QByteArray(NodeClient::kMaxReplyBytes, 'a') + "\"}";
-    server.setReply("/big", ScriptedReply::Raw(200, big));
-    QByteArray fits = "{\"pad\":\"" + QByteArray(NodeClient::kMaxReplyBytes - 16, 'a') + "\"}";
-    server.setReply("/fits", ScriptedReply::Raw(200, fits));
-    NodeClient client;
+    server.setResponse(response, keepOpen);
+    NodeClient client;  // the full wait: a refusal must not wait for it
     client.setBaseUrl(server.baseUrl());
 
-    const NodeReply cut = client.post("/big", {}, true);
-    QVERIFY(cut.json.isEmpty());
-    QVERIFY(!cut.ok || cut.json.isEmpty());
-    QVERIFY(cut.status == 200 || cut.error == "The local node did not answer in time.");
+    const NodeReply reply = client.post("/big", {}, true);
+    if (accepted) {
+        QVERIFY2(reply.error.isEmpty(), qPrintable(reply.error));
+        QVERIFY(reply.ok);
+        QCOMPARE(reply.json.value("pad").toString().size(), NodeClient::kMaxReplyBytes - 10);
+    } else {
+        QCOMPARE(reply.error, QString("The clinic's reply was larger than the agent accepts."));
+        QCOMPARE(reply.status, 0);
+        QVERIFY(!reply.ok);
+        QVERIFY(reply.json.isEmpty());
+    }
+}
 
-    const NodeReply whole = client.post("/fits", {}, true);
-    QVERIFY(whole.ok);
-    QCOMPARE(whole.json.value("pad").toString().size(), NodeClient::kMaxReplyBytes - 16);
+// A quit of the client's thread ends its wait; what arrived so far is no answer.
+void NodeClientTest::threadQuitCancelsTheWait()
+{
+    ThreadedRawServer server;
+    QVERIFY(server.start());
+    server.setResponse(
+        ThreadedRawServer::Head(200, "Content-Length: 1000\r\n") + "{\"order\":null,\"pad\":\"",
+        /*keepOpen=*/true);
+    QThread thread;
+    auto *client = new NodeClient;
+    client->setBaseUrl(server.baseUrl());
+    client->moveToThread(&thread);
+    thread.start();
+
+    QSignalSpy written(&server, &ThreadedRawServer::responseWritten);
+    NodeReply reply;
+    QMetaObject::invokeMethod(
+        client, [client, &reply] { reply = client->post("/claim", {}, true); });
+    QVERIFY(written.wait());
+    thread.quit();
+    QVERIFY(thread.wait(10000));
+    delete client;
+
+    QCOMPARE(reply.status, 0);
+    QVERIFY(!reply.ok);
+    QVERIFY(reply.json.isEmpty());
+    QCOMPARE(reply.error, QString("The request was cancelled before the clinic answered."));
 }
 
 void NodeClientTest::credentialHeader()
