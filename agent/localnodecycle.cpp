@@ -3,17 +3,13 @@
 // check it, print it raw and report the outcome.
 
 #include "agentworker.h"
+#include "claimreply.h"
 #include "clinicapi.h"
 #include "discburners.h"
-#include "orderenvelope.h"
 #include "printerinventory.h"
 
 #include "platform/rawspool.h"
 #include "vek/product.h"
-
-#include <QJsonDocument>
-
-#include <nlohmann/json.hpp>
 
 namespace vek::agent {
 
@@ -24,15 +20,6 @@ constexpr int kCheckInEvery = 4;
 QString SignedOutDetail()
 {
     return AgentWorker::tr("The clinic no longer recognises this workstation. Enrol it again.");
-}
-
-// The order checks work on the JSON library's values; the claim reply is
-// handed over as its compact text.
-nlohmann::json ToEnvelope(const QJsonObject &reply)
-{
-    const QByteArray text = QJsonDocument(reply).toJson(QJsonDocument::Compact);
-    return nlohmann::json::parse(
-        text.constBegin(), text.constEnd(), nullptr, /*allow_exceptions=*/false);
 }
 
 }  // namespace
@@ -100,10 +87,8 @@ void AgentWorker::runLocalNodeCycle()
 
 void AgentWorker::handleClaimReply(const QJsonObject &claimReply)
 {
-    const nlohmann::json envelope = ToEnvelope(claimReply);
-    const OrderParse parsed = ParseOrder(envelope);
-
-    if (std::holds_alternative<NoOrder>(parsed)) {
+    const ClaimOutcome outcome = ReadClaimReply(claimReply);
+    if (std::holds_alternative<NoOrder>(outcome)) {
         ++failureCount;
         emit stateChanged(AgentState::Ready, tr("Ready."));
         scheduleNextPoll();
@@ -116,31 +101,25 @@ void AgentWorker::handleClaimReply(const QJsonObject &claimReply)
         emit jobFinished(orderId, false, reason);
     };
 
-    if (const auto *refusal = std::get_if<OrderRefusal>(&parsed)) {
+    if (const auto *refusal = std::get_if<OrderRefusal>(&outcome)) {
         fail(QString::fromStdString(refusal->orderId), QString::fromStdString(refusal->message));
     } else {
-        const PrintOrder &order = std::get<PrintOrder>(parsed);
+        const auto &[order, spool] = std::get<RawPrintOrder>(outcome);
         const QString orderId = QString::fromStdString(order.id);
-        const auto spool = ParseSpool(*envelope.find(clinic::kOrder));
-        if (const auto *error = std::get_if<SpoolError>(&spool)) {
-            fail(orderId, SpoolErrorMessage(*error));
-        } else {
-            const SpoolPayload &payload = std::get<SpoolPayload>(spool);
-            emit stateChanged(AgentState::Printing, tr("Printing…"));
-            // The answer to STARTED does not matter: the print goes ahead.
-            node.report(deviceId, orderId, QLatin1String(clinic::kStarted), QString());
+        emit stateChanged(AgentState::Printing, tr("Printing…"));
+        // The answer to STARTED does not matter: the print goes ahead.
+        node.report(deviceId, orderId, QLatin1String(clinic::kStarted), QString());
 
-            const platform::RawPrintResult result
-                = platform::PrintRaw(order.systemName, payload.documentName, payload.data);
-            if (result.status == platform::RawPrintStatus::Sent) {
-                node.report(deviceId, orderId, QLatin1String(clinic::kCompleted), QString());
-                emit jobFinished(orderId, true, QString::fromStdString(order.systemName));
-            } else {
-                fail(orderId,
-                    result.status == platform::RawPrintStatus::PrinterMissing
-                        ? tr("That printer no longer exists on this workstation.")
-                        : QString::fromStdString(result.message));
-            }
+        const platform::RawPrintResult result
+            = platform::PrintRaw(order.systemName, spool.documentName, spool.data);
+        if (result.status == platform::RawPrintStatus::Sent) {
+            node.report(deviceId, orderId, QLatin1String(clinic::kCompleted), QString());
+            emit jobFinished(orderId, true, QString::fromStdString(order.systemName));
+        } else {
+            fail(orderId,
+                result.status == platform::RawPrintStatus::PrinterMissing
+                    ? tr("That printer no longer exists on this workstation.")
+                    : QString::fromStdString(result.message));
         }
     }
     // An order was handled, printed or not: the next claim follows at once.

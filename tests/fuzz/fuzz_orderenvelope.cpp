@@ -1,7 +1,12 @@
-// Claim replies from a node are outside data: whatever arrives must end in
-// no order, a refusal or an order, never in a crash or an exception.
+// Claim replies from a node are outside data. They reach the order checks
+// the way production reads them: parsed by the framework, then checked by
+// ReadClaimReply. Whatever arrives must end in no order, a refusal or an
+// order with 1 to 256 KiB of bytes, never in a crash or an exception.
 
-#include "agent/orderenvelope.h"
+#include "agent/claimreply.h"
+
+#include <QByteArray>
+#include <QJsonDocument>
 
 #include <cstddef>
 #include <cstdint>
@@ -9,17 +14,18 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const std::string_view text(reinterpret_cast<const char *>(data), size);
-    vek::agent::DecodeBase64Strict(text);
+    const QByteArray bytes
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    vek::agent::DecodeBase64Strict(std::string_view(bytes.constData(), size));
 
-    const nlohmann::json reply = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-    const auto parsed = vek::agent::ParseOrder(reply);
-    if (std::holds_alternative<vek::agent::PrintOrder>(parsed)) {
-        const auto spool = vek::agent::ParseSpool(*reply.find("order"));
-        if (const auto *payload = std::get_if<vek::agent::SpoolPayload>(&spool)) {
-            if (payload->data.empty() || payload->data.size() > vek::agent::kMaxSpoolBytes)
-                __builtin_trap();
-        }
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject())
+        return 0;
+    const auto outcome = vek::agent::ReadClaimReply(document.object());
+    if (const auto *order = std::get_if<vek::agent::RawPrintOrder>(&outcome)) {
+        if (order->order.id.empty() || order->spool.data.empty()
+            || order->spool.data.size() > vek::agent::kMaxSpoolBytes)
+            __builtin_trap();
     }
     return 0;
 }

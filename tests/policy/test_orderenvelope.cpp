@@ -1,6 +1,9 @@
 // The claim reply's order envelope, its spool payload and the Base64 decoder.
 
+#include "agent/claimreply.h"
 #include "agent/orderenvelope.h"
+
+#include <QJsonDocument>
 
 #include <QByteArray>
 #include <QTest>
@@ -58,6 +61,9 @@ private slots:
     void spoolSizeLimit_data();
     void spoolSizeLimit();
     void spoolErrorMessages();
+
+    void claimReply_data();
+    void claimReply();
 
     void decodeBase64_data();
     void decodeBase64();
@@ -326,6 +332,51 @@ void TestOrderEnvelope::spoolErrorMessages()
         QString("The job arrived with nothing to print."));
     QCOMPARE(
         SpoolErrorMessage(SpoolError::Unreadable), QString("The job's data could not be read."));
+}
+
+// The whole step the worker takes, from the reply as the framework parsed it.
+void TestOrderEnvelope::claimReply_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("outcome");  // "none", "order <bytes>" or the refusal's reason
+    const QByteArray system = R"("printer":{"transport":"SYSTEM","systemName":"VekLabel"})";
+    const QByteArray zpl = R"("printer":{"transport":"ZPL_TCP","host":"lab","port":)";
+    QTest::newRow("no order") << QByteArray("{}") << "none";
+    QTest::newRow("order not an object") << QByteArray(R"({"order":[1]})") << "none";
+    QTest::newRow("printable") << R"({"order":{"id":"o1","kind":"LABEL",)" + system
+            + R"(,"spool":{"datatype":"RAW","dataBase64":"AAEC"}}})"
+                               << "order 3";
+    QTest::newRow("refused order") << QByteArray(R"({"order":{"id":"o2","kind":"label"}})")
+                                   << "This workstation does not understand the job type.";
+    QTest::newRow("spool refused with the order's id")
+        << R"({"order":{"id":"o3","kind":"LABEL",)" + system + R"(,"spool":{"datatype":"raw"}}})"
+        << "This workstation does not understand how the job was prepared.";
+    QTest::newRow("no spool") << R"({"order":{"id":"o4","kind":"LABEL",)" + system + "}}"
+                              << "This job arrived without anything to send to the printer.";
+    // The framework keeps numbers as doubles and writes whole ones without
+    // a fraction, so a port written 9100.0 reads as 9100; 9100.5 stays refused.
+    QTest::newRow("port 9100.0") << R"({"order":{"id":"o5","kind":"LABEL",)" + zpl
+            + R"(9100.0},"spool":{"datatype":"RAW","dataBase64":"QQ=="}}})"
+                                 << "order 1";
+    QTest::newRow("port 9100.5") << R"({"order":{"id":"o6","kind":"LABEL",)" + zpl + R"(9100.5}}})"
+                                 << "The label printer has no usable address.";
+}
+
+void TestOrderEnvelope::claimReply()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, outcome);
+    const QJsonDocument document = QJsonDocument::fromJson(reply);
+    QVERIFY(document.isObject());
+    const ClaimOutcome read = ReadClaimReply(document.object());
+    QString got = "none";
+    if (const auto *refusal = std::get_if<OrderRefusal>(&read)) {
+        QVERIFY(!refusal->orderId.empty());
+        got = QString::fromStdString(refusal->message);
+    } else if (const auto *order = std::get_if<RawPrintOrder>(&read)) {
+        got = QString("order %1").arg(order->spool.data.size());
+    }
+    QCOMPARE(got, outcome);
 }
 
 void TestOrderEnvelope::decodeBase64_data()
