@@ -163,6 +163,7 @@ void ConfigFileTest::missingOrMalformedFiles()
     QVERIFY(!LoadAgentConfig());
     for (const QByteArray &content :
         { QByteArray("not json {"), QByteArray("[1,2,3]"), QByteArray() }) {
+        qDebug() << "content:" << content;  // names the row when one fails
         WriteFile(AgentConfigPath(), content);
         const auto loaded = LoadAgentConfig();
         QVERIFY(loaded);

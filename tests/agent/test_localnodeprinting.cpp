@@ -2,15 +2,14 @@
 // a fake clinic node on loopback, and the private CUPS daemon whose queues
 // deliver to a sink printer.
 
-#include "recordingscheduler.h"
-
 #include "agent/agentworker.h"
 #include "agent/clinicapi.h"
 #include "tests/harness/fakeclinicserver.h"
 #include "tests/harness/printsink.h"
+#include "tests/harness/threadedworker.h"
 
 #include <QProcess>
-#include <QThread>
+#include <QScopeGuard>
 #include <QtTest>
 
 using namespace std::chrono_literals;
@@ -22,15 +21,6 @@ using vek::test::ScriptedReply;
 namespace clinic = vek::agent::clinic;
 
 namespace {
-
-// Stands in for the tray: talks to the worker through queued signals only.
-class Driver : public QObject {
-    Q_OBJECT
-signals:
-    void requestStart(AgentConfig config);
-    void requestStop();
-    void requestUpdateShutdown();
-};
 
 QJsonObject Order(const QString &id, const QJsonObject &printer, const QJsonValue &spool)
 {
@@ -82,10 +72,8 @@ private:
     QStringList reportOutcomes() const;
 
     std::unique_ptr<FakeClinicServer> server;
-    std::unique_ptr<Driver> driver;
-    QThread thread;
+    std::unique_ptr<vek::test::ThreadedWorker> road;
     AgentWorker *worker = nullptr;
-    RecordingScheduler *scheduler = nullptr;
 };
 
 void LocalNodePrintingTest::initTestCase()
@@ -103,36 +91,19 @@ void LocalNodePrintingTest::init()
         clinic::kClaimPath, ScriptedReply::Json(200, { { "order", QJsonValue::Null } }));
     server->setReply(clinic::kReportPath, ScriptedReply::Json(200, {}));
 
-    auto recording = std::make_unique<RecordingScheduler>(100);
-    scheduler = recording.get();
-    worker = new AgentWorker(std::move(recording));
-    worker->setReplyTimeout(500ms);
-    worker->moveToThread(&thread);
-    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-    driver = std::make_unique<Driver>();
-    connect(driver.get(), &Driver::requestStart, worker, &AgentWorker::start);
-    connect(driver.get(), &Driver::requestStop, worker, &AgentWorker::stop);
-    connect(driver.get(), &Driver::requestUpdateShutdown, worker, &AgentWorker::shutdownWhenIdle);
-    thread.start();
+    road = std::make_unique<vek::test::ThreadedWorker>();
+    worker = road->worker();
 }
 
 void LocalNodePrintingTest::cleanup()
 {
-    emit driver->requestStop();
-    thread.quit();
-    QVERIFY(thread.wait(10000));
-    driver.reset();
+    road.reset();
     server.reset();
 }
 
 void LocalNodePrintingTest::startWorker()
 {
-    AgentConfig config;
-    config.nodeBaseUrl = server->baseUrl();
-    config.deviceId = "vekpa-0123456789abcdef0123456789abcdef";
-    config.displayName = "Reception";
-    config.token = "node-credential";
-    emit driver->requestStart(config);
+    road->start(vek::test::ThreadedWorker::EnrolledConfig(server->baseUrl()));
 }
 
 QStringList LocalNodePrintingTest::reportOutcomes() const
@@ -180,7 +151,7 @@ void LocalNodePrintingTest::labelOrderReachesThePrinter()
     QCOMPARE(server->requestsTo(claim)[0].headers.value("authorization"),
         QByteArray("Bearer node-credential"));
     // The order made the next claim immediate.
-    QCOMPARE(scheduler->delays().mid(0, 2), (QList<std::chrono::milliseconds> { 0ms, 0ms }));
+    QCOMPARE(road->scheduler().delays().mid(0, 2), (QList<std::chrono::milliseconds> { 0ms, 0ms }));
 }
 
 void LocalNodePrintingTest::refusedOrdersAreReportedAndTheNextClaimFollows()
@@ -254,8 +225,8 @@ void LocalNodePrintingTest::refusedOrdersAreReportedAndTheNextClaimFollows()
         QCOMPARE(finished[i][2].toString(), refusals[i].reason);
     }
     // Each refusal was followed by an immediate claim.
-    QCOMPARE(
-        scheduler->delays().mid(0, count + 1), QList<std::chrono::milliseconds>(count + 1, 0ms));
+    QCOMPARE(road->scheduler().delays().mid(0, count + 1),
+        QList<std::chrono::milliseconds>(count + 1, 0ms));
 }
 
 void LocalNodePrintingTest::failingStartedReportDoesNotStopThePrint()
@@ -281,7 +252,8 @@ void LocalNodePrintingTest::conflictMakesTheNextTickCheckInFirst()
     QTRY_VERIFY(server->paths().size() >= 4);
     const QString in = clinic::kCheckInPath, claim = clinic::kClaimPath;
     QCOMPARE(server->paths().mid(0, 4), (QStringList { in, claim, in, claim }));
-    QCOMPARE(scheduler->delays().mid(0, 2), (QList<std::chrono::milliseconds> { 0ms, 1000ms }));
+    QCOMPARE(
+        road->scheduler().delays().mid(0, 2), (QList<std::chrono::milliseconds> { 0ms, 1000ms }));
 }
 
 void LocalNodePrintingTest::unauthorizedSignsOutAndStopsPolling()
@@ -294,7 +266,7 @@ void LocalNodePrintingTest::unauthorizedSignsOutAndStopsPolling()
     QCOMPARE(states[1][1].toString(),
         QString("The clinic no longer recognises this workstation. Enrol it again."));
     // Nothing further was scheduled: only the tick that start asked for.
-    QCOMPARE(scheduler->delays(), QList<std::chrono::milliseconds> { 0ms });
+    QCOMPARE(road->scheduler().delays(), QList<std::chrono::milliseconds> { 0ms });
     QCOMPARE(server->requestsTo(clinic::kClaimPath).size(), 1);
 }
 
@@ -312,9 +284,11 @@ void LocalNodePrintingTest::printersAreReportedOnlyWhenTheyChange()
     QCOMPARE(QProcess::execute(
                  "lpadmin", { "-p", "VekExtra", "-E", "-v", "socket://127.0.0.1:9", "-m", "raw" }),
         0);
+    const auto removeQueue = qScopeGuard([] {
+        QProcess::execute("lpadmin", { "-x", "VekExtra" });
+    });
     QTRY_COMPARE_WITH_TIMEOUT(reported.size(), 2, 20000);
     QCOMPARE(reported[1][0].toInt(), printers + 1);
-    QCOMPARE(QProcess::execute("lpadmin", { "-x", "VekExtra" }), 0);
 }
 
 void LocalNodePrintingTest::shutdownForUpdateLetsThePrintFinish()
@@ -326,7 +300,7 @@ void LocalNodePrintingTest::shutdownForUpdateLetsThePrintFinish()
     server->queueReply(clinic::kReportPath, ScriptedReply::Json(200, {}).after(100ms));
     connect(server.get(), &FakeClinicServer::requestReceived, this, [this](const QString &path) {
         if (path == clinic::kReportPath && server->requestsTo(path).size() == 1)
-            emit driver->requestUpdateShutdown();
+            road->shutdownWhenIdle();
     });
     QSignalSpy ready(worker, &AgentWorker::shutdownReady);
     QSignalSpy finished(worker, &AgentWorker::jobFinished);
@@ -337,9 +311,10 @@ void LocalNodePrintingTest::shutdownForUpdateLetsThePrintFinish()
     QCOMPARE(finished[0][1].toBool(), true);
     QCOMPARE(vek::test::WaitForSinkJob("VekLabel", job.left(30)), job);
     QCOMPARE(reportOutcomes(), (QStringList { "STARTED", "COMPLETED" }));
-    // The successor the tick scheduled finds the shutdown and claims nothing.
+    // The successor the tick scheduled (an immediate one) finds the shutdown
+    // and claims nothing; neither does a start.
     startWorker();
-    QTest::qWait(100);
+    road->flush();
     QCOMPARE(server->requestsTo(clinic::kClaimPath).size(), 1);
     QCOMPARE(ready.size(), 1);
 }

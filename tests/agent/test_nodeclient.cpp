@@ -14,13 +14,17 @@ using vek::test::FakeClinicServer;
 using vek::test::ScriptedReply;
 using vek::test::ThreadedRawServer;
 
+Q_DECLARE_METATYPE(ScriptedReply)
+
 class NodeClientTest : public QObject {
     Q_OBJECT
 private slots:
     void plainHttpRule_data();
     void plainHttpRule();
     void trailingSlashesAreRemoved();
+    void repliesAndStatuses_data();
     void repliesAndStatuses();
+    void silentServerTimesOut_data();
     void silentServerTimesOut();
     void oversizedReplyIsRefused_data();
     void oversizedReplyIsRefused();
@@ -98,53 +102,61 @@ void NodeClientTest::trailingSlashesAreRemoved()
     QCOMPARE(client.claim("d").error, QString("The local node address is not set."));
 }
 
+void NodeClientTest::repliesAndStatuses_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QJsonObject>("json");
+    const QJsonObject refusal { { "error", "Nope." } };
+    const QByteArray refusalText = QJsonDocument(refusal).toJson(QJsonDocument::Compact);
+    QTest::newRow("200 with an object") << 200 << QByteArray(R"({"order":null})") << true
+                                        << QJsonObject { { "order", QJsonValue::Null } };
+    QTest::newRow("200 not json") << 200 << QByteArray("not json") << true << QJsonObject();
+    QTest::newRow("200 with an array") << 200 << QByteArray("[1,2]") << true << QJsonObject();
+    QTest::newRow("401 empty") << 401 << QByteArray() << false << QJsonObject();
+    QTest::newRow("409 with an error") << 409 << refusalText << false << refusal;
+    QTest::newRow("500 with an error") << 500 << refusalText << false << refusal;
+}
+
 void NodeClientTest::repliesAndStatuses()
 {
-    struct Case {
-        ScriptedReply scripted;
-        bool ok;
-        int status;
-        QJsonObject json;
-    };
-    const QJsonObject refusal { { "error", "Nope." } };
-    const Case cases[] = {
-        { ScriptedReply::Json(200, { { "order", QJsonValue::Null } }), true, 200,
-            { { "order", QJsonValue::Null } } },
-        { ScriptedReply::Raw(200, "not json"), true, 200, {} },
-        { ScriptedReply::Raw(200, "[1,2]"), true, 200, {} },
-        { ScriptedReply::Raw(401, ""), false, 401, {} },
-        { ScriptedReply::Json(409, refusal), false, 409, refusal },
-        { ScriptedReply::Json(500, refusal), false, 500, refusal },
-    };
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, ok);
+    QFETCH(QJsonObject, json);
     FakeClinicServer server;
     QVERIFY(server.start());
+    server.setReply("/x", ScriptedReply::Raw(status, body));
     NodeClient client;
     client.setBaseUrl(server.baseUrl());
-    for (const Case &c : cases) {
-        server.queueReply("/x", c.scripted);
-        const NodeReply reply = client.post("/x", {}, true);
-        QCOMPARE(reply.ok, c.ok);
-        QCOMPARE(reply.status, c.status);
-        QCOMPARE(reply.json, c.json);
-        QVERIFY(reply.error.isEmpty());
-    }
+    const NodeReply reply = client.post("/x", {}, true);
+    QCOMPARE(reply.ok, ok);
+    QCOMPARE(reply.status, status);
+    QCOMPARE(reply.json, json);
+    QVERIFY(reply.error.isEmpty());
+}
+
+void NodeClientTest::silentServerTimesOut_data()
+{
+    QTest::addColumn<ScriptedReply>("scripted");
+    QTest::newRow("never answers") << ScriptedReply::Hang();
+    QTest::newRow("answers too late") << ScriptedReply::Json(200, {}).after(2s);
 }
 
 void NodeClientTest::silentServerTimesOut()
 {
+    QFETCH(ScriptedReply, scripted);
     FakeClinicServer server;
     QVERIFY(server.start());
-    server.setReply("/hang", ScriptedReply::Hang());
-    server.setReply("/late", ScriptedReply::Json(200, {}).after(2s));
+    server.setReply("/slow", scripted);
     NodeClient client;
     client.setBaseUrl(server.baseUrl());
     QCOMPARE(NodeClient::kReplyTimeout, 20000ms);
     client.setReplyTimeout(200ms);
-    for (const char *path : { "/hang", "/late" }) {
-        const NodeReply reply = client.post(path, {}, true);
-        QCOMPARE(reply.status, 0);
-        QCOMPARE(reply.error, QString("The local node did not answer in time."));
-    }
+    const NodeReply reply = client.post("/slow", {}, true);
+    QCOMPARE(reply.status, 0);
+    QCOMPARE(reply.error, QString("The local node did not answer in time."));
 }
 
 // The cap holds whatever the link's speed: the replies come from a server on

@@ -11,6 +11,7 @@
 #include "platform/rawspool.h"
 #include "tests/harness/fakeclinicserver.h"
 #include "tests/harness/printsink.h"
+#include "tests/harness/threadedworker.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -87,8 +88,9 @@ double Median(std::vector<double> values)
 
 struct Road {
     FakeClinicServer server;
-    QThread thread;
-    vek::agent::AgentWorker *worker = new vek::agent::AgentWorker;
+    // Real delays, as the agent runs them.
+    vek::test::ThreadedWorker fixture { 1, vek::agent::NodeClient::kReplyTimeout };
+    vek::agent::AgentWorker *worker = fixture.worker();
 
     Road()
     {
@@ -97,26 +99,8 @@ struct Road {
         server.setReply(clinic::kReportPath, ScriptedReply::Json(200, {}));
         server.setReply(
             clinic::kClaimPath, ScriptedReply::Json(200, { { "order", QJsonValue::Null } }));
-        worker->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-        thread.start();
     }
-    ~Road()
-    {
-        QMetaObject::invokeMethod(worker, &vek::agent::AgentWorker::stop, Qt::QueuedConnection);
-        thread.quit();
-        thread.wait();
-    }
-    void start()
-    {
-        vek::agent::AgentConfig config;
-        config.nodeBaseUrl = server.baseUrl();
-        config.deviceId = "vekpa-00000000000000000000000000000000";
-        config.displayName = "Bench";
-        config.token = "bench";
-        QMetaObject::invokeMethod(
-            worker, [this, config] { worker->start(config); }, Qt::QueuedConnection);
-    }
+    void start() { fixture.start(vek::test::ThreadedWorker::EnrolledConfig(server.baseUrl())); }
 };
 
 }  // namespace
