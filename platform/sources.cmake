@@ -25,6 +25,8 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/machineguid.cpp
     windows/printerhandle.h
     windows/printers.cpp
+    windows/rawdocument.cpp
+    windows/rawdocument.h
     windows/rawspool.cpp
     windows/winerror.cpp
     windows/winerror.h
