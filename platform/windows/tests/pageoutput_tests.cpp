@@ -1,6 +1,7 @@
 #include "platform/pageoutput.h"
 
 #include "platform/rawspool.h"
+#include "postscript.h"
 #include "sink.h"
 
 #include <doctest.h>
@@ -20,19 +21,28 @@ Bytes PrintSettings()
     return *settings;
 }
 
-// A small test bitmap: a grey ramp, rows padded by padding bytes.
+// A small test bitmap whose blue, green and red differ, with its rows
+// padded by padding bytes.
 struct Bitmap {
     std::vector<std::uint8_t> bits;
     PageImage image;
+    Bytes rgb;  // the same pixels as red, green, blue, unpadded
+
     Bitmap(int width, int height, std::size_t padding = 0)
     {
         const std::size_t bytesPerLine = std::size_t(width) * 4 + padding;
         bits.assign(bytesPerLine * std::size_t(height), 0xEE);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                for (int channel = 0; channel < 3; ++channel)
-                    bits[std::size_t(y) * bytesPerLine + std::size_t(x) * 4 + std::size_t(channel)]
-                        = std::uint8_t((x + y) * 255 / (width + height));
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const auto ramp = std::uint8_t((x * 7 + y * 31) % 256);
+                const std::uint8_t red = 255 - ramp, green = std::uint8_t(40 * y), blue = ramp;
+                std::uint8_t *pixel = &bits[std::size_t(y) * bytesPerLine + std::size_t(x) * 4];
+                pixel[0] = blue;
+                pixel[1] = green;
+                pixel[2] = red;
+                rgb.insert(rgb.end(), { red, green, blue });
+            }
+        }
         image = PageImage { bits.data(), width, height, bytesPerLine };
     }
 };
@@ -67,7 +77,7 @@ TEST_CASE("A page job prints every copy of every page in one titled job")
         for (const Bitmap &page : pages) {
             CAPTURE(copy);
             REQUIRE(job.startPage());
-            const PagePlacement at { 10, 0, area.width / 2, area.height / 3 };
+            const PagePlacement at { 10, 20, area.width / 2, area.height / 3 };
             REQUIRE(job.drawPage(page.image, at));
             REQUIRE(job.endPage());
         }
@@ -79,6 +89,24 @@ TEST_CASE("A page job prints every copy of every page in one titled job")
     REQUIRE(printed);
     CHECK(Count(*printed, "%%Page:") == 6);
     CHECK(Count(*printed, "%%Title: " + title) == 1);
+
+    // Each page's pixels arrive as drawn, top row first, where they were put.
+    const std::vector<test::PostScriptImage> images = test::ReadPostScriptImages(*printed);
+    REQUIRE(images.size() == 6);
+    const std::string placement = "10 20 translate\n" + std::to_string(area.width / 2) + " "
+        + std::to_string(area.height / 3) + " scale";
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        CAPTURE(i);
+        const Bitmap &page = pages[i % 2];
+        CHECK(images[i].width == page.image.width);
+        CHECK(images[i].height == page.image.height);
+        CHECK(images[i].placement == placement);
+        // Rows from the top down, as the page was drawn.
+        CHECK(images[i].matrix
+            == std::to_string(page.image.width) + " 0 0 " + std::to_string(page.image.height)
+                + " 0 0");
+        CHECK(images[i].rgb == page.rgb);
+    }
 }
 
 TEST_CASE("A page job that cannot open a device says so")
