@@ -19,12 +19,20 @@ set(VEK_PLATFORM_SHARED_SOURCES
 set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/comsupport.h
     windows/credentialseal.cpp
+    windows/devcontext.cpp
+    windows/devcontext.h
+    windows/devmode.cpp
+    windows/devmode.h
     windows/discwriters.cpp
+    windows/driversettings.cpp
     windows/imapi2.h
     windows/localmemory.h
     windows/machineguid.cpp
+    windows/pageoutput.cpp
     windows/printerhandle.h
     windows/printers.cpp
+    windows/rawdocument.cpp
+    windows/rawdocument.h
     windows/rawspool.cpp
     windows/winerror.cpp
     windows/winerror.h

@@ -1,6 +1,7 @@
 #include "platform/rawspool.h"
 
 #include "platform/windows/printerhandle.h"
+#include "platform/windows/rawdocument.h"
 #include "platform/windows/winerror.h"
 #include "platform/windows/wintext.h"
 
@@ -39,38 +40,35 @@ RawPrintResult PrintRaw(const std::string &printerName, const std::string &docum
         return Failure(status, win::FormatWindowsError(openText, code));
     }
 
-    std::wstring title = win::ToWide(JobTitle(documentName));
-    wchar_t dataType[] = L"RAW";
-    DOC_INFO_1W docInfo { title.data(), nullptr, dataType };
-    const DWORD jobId = StartDocPrinterW(printer.get(), 1, reinterpret_cast<BYTE *>(&docInfo));
-    if (jobId == 0) {
-        const DWORD code = GetLastError();
+    const std::wstring title = win::ToWide(JobTitle(documentName));
+    win::RawDocument document(printer.get());
+    DWORD code = 0;
+    const DWORD jobId = document.start(title.c_str(), code);
+    if (jobId == 0)
         return Failure(RawPrintStatus::StartFailed,
             win::FormatWindowsError(text::StartJobFailed(printerName), code));
-    }
 
-    if (!StartPagePrinter(printer.get())) {
-        const DWORD code = GetLastError();
-        EndDocPrinter(printer.get());
+    if (!document.startPage(code))
         return Failure(RawPrintStatus::WriteFailed,
             win::FormatWindowsError(text::kStartPageFailed, code), jobId);
-    }
 
     // The byte count is 32-bit; a larger block is written short and reported so.
     constexpr std::size_t kMaxCount = std::numeric_limits<DWORD>::max();
     const DWORD count = static_cast<DWORD>(data.size() < kMaxCount ? data.size() : kMaxCount);
     DWORD written = 0;
-    std::string message;
     if (!WritePrinter(printer.get(), const_cast<std::uint8_t *>(data.data()), count, &written)) {
-        const DWORD code = GetLastError();
-        message = win::FormatWindowsError(text::kWriteFailed, code);
-    } else if (written < data.size())
-        message = text::kPartialWrite;
-    EndPagePrinter(printer.get());
-    EndDocPrinter(printer.get());
+        code = GetLastError();
+        return Failure(
+            RawPrintStatus::WriteFailed, win::FormatWindowsError(text::kWriteFailed, code), jobId);
+    }
+    if (written < data.size())
+        return Failure(RawPrintStatus::WriteFailed, text::kPartialWrite, jobId);
 
-    if (!message.empty())
-        return Failure(RawPrintStatus::WriteFailed, std::move(message), jobId);
+    // Only a document the spooler took counts as sent: a label that may
+    // never print must not be reported as printed.
+    if (!document.finish(code))
+        return Failure(
+            RawPrintStatus::WriteFailed, win::FormatWindowsError(text::kFinishFailed, code), jobId);
     return RawPrintResult { RawPrintStatus::Sent, jobId, {} };
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/windows/wintext.h"
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
@@ -51,19 +52,58 @@ std::optional<Bytes> ReadFileBytes(const std::wstring &path)
     return bytes;
 }
 
-bool QueueHasJob(const std::wstring &queueDirectory, const Bytes &expected)
+std::wstring QueueDirectory(const std::string &queue)
 {
+    return SinkDirectory() + L"\\" + win::ToWide(queue);
+}
+
+// The bytes of the first job in the queue's sink that matches.
+template <typename Matches>
+std::optional<Bytes> FindJob(const std::string &queue, const Matches &matches)
+{
+    const std::wstring directory = QueueDirectory(queue);
     WIN32_FIND_DATAW entry {};
-    const FindHandle find(FindFirstFileW((queueDirectory + L"\\*.job").c_str(), &entry));
+    const FindHandle find(FindFirstFileW((directory + L"\\*.job").c_str(), &entry));
     if (find.get() == INVALID_HANDLE_VALUE)
-        return false;
+        return std::nullopt;
     do {
-        if (entry.nFileSizeHigh != 0 || entry.nFileSizeLow != expected.size())
+        const std::uint64_t size = (std::uint64_t(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        if (!matches.size(size))
             continue;
-        if (ReadFileBytes(queueDirectory + L"\\" + entry.cFileName) == expected)
-            return true;
+        std::optional<Bytes> bytes = ReadFileBytes(directory + L"\\" + entry.cFileName);
+        if (bytes && matches.bytes(*bytes))
+            return bytes;
     } while (FindNextFileW(find.get(), &entry));
-    return false;
+    return std::nullopt;
+}
+
+struct Exactly {
+    const Bytes &expected;
+    bool size(std::uint64_t size) const { return size == expected.size(); }
+    bool bytes(const Bytes &bytes) const { return bytes == expected; }
+};
+
+struct Containing {
+    const std::string &marker;
+    bool size(std::uint64_t size) const { return size >= marker.size(); }
+    bool bytes(const Bytes &bytes) const
+    {
+        return std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end()) != bytes.end();
+    }
+};
+
+template <typename Matches>
+std::optional<Bytes> WaitForMatch(
+    const std::string &queue, const Matches &matches, std::chrono::seconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (std::optional<Bytes> job = FindJob(queue, matches))
+            return job;
+        if (std::chrono::steady_clock::now() > deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 }  // namespace
@@ -91,14 +131,18 @@ std::string UniqueMarker()
 
 bool WaitForJob(const std::string &queue, const Bytes &expected, std::chrono::seconds timeout)
 {
-    const std::wstring directory = SinkDirectory() + L"\\" + win::ToWide(queue);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!QueueHasJob(directory, expected)) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
+    return WaitForMatch(queue, Exactly { expected }, timeout).has_value();
+}
+
+std::optional<Bytes> WaitForJobContaining(
+    const std::string &queue, const std::string &marker, std::chrono::seconds timeout)
+{
+    return WaitForMatch(queue, Containing { marker }, timeout);
+}
+
+bool HasJobContaining(const std::string &queue, const std::string &marker)
+{
+    return FindJob(queue, Containing { marker }).has_value();
 }
 
 }  // namespace vek::platform::test

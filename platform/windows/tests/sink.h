@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,15 @@ std::string UniqueMarker();
 // Waits until a job with exactly these bytes has reached the queue's sink.
 bool WaitForJob(const std::string &queue, const Bytes &expected,
     std::chrono::seconds timeout = std::chrono::seconds(30));
+
+// Waits until a job whose bytes contain marker has reached the queue's sink,
+// and returns its bytes; nothing when none came in time.
+std::optional<Bytes> WaitForJobContaining(const std::string &queue, const std::string &marker,
+    std::chrono::seconds timeout = std::chrono::seconds(30));
+
+// Whether a job whose bytes contain marker has reached the queue's sink. To
+// show that a job never came, first wait for a later job to the same queue:
+// the queue delivers its jobs in order.
+bool HasJobContaining(const std::string &queue, const std::string &marker);
 
 }  // namespace vek::platform::test
