@@ -127,11 +127,15 @@ private slots:
         QFETCH(QByteArray, line);
         const Bytes before = Capture(kDocumentQueue);
         QVERIFY(SetQueueOption(changed));
-        const auto restore = qScopeGuard([&] { SetQueueOption(restored); });
+        auto restore = qScopeGuard([&] { SetQueueOption(restored); });
         const Bytes after = Capture(kDocumentQueue);
         QVERIFY2(Text(after).contains(line), Text(after).constData());
         QVERIFY(after != before);
         QCOMPARE(Capture(kDocumentQueue), after);
+
+        QVERIFY(SetQueueOption(restored));
+        restore.dismiss();
+        QCOMPARE(Capture(kDocumentQueue), before);
     }
 
     void seedIsUsedOnlyWhenItFitsTheQueue_data()
