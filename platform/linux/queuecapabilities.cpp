@@ -4,8 +4,12 @@
 #include "queueppd.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
+
+#include <strings.h>
 
 namespace vek::platform::linuxbackend {
 namespace {
@@ -86,6 +90,59 @@ std::string ValueText(ipp_attribute_t *attribute, int index)
     }
 }
 
+// The PPD's name for a paper of this size, else its size in millimetres.
+std::string MediaLabel(int width, int length, const QueuePpd *ppd)
+{
+    constexpr double kPointsPerHundredthMm = 72.0 / 2540.0;
+    if (ppd) {
+        for (const PpdSize &size : ppd->sizes()) {
+            if (std::abs(size.width - width * kPointsPerHundredthMm) > 1.5
+                || std::abs(size.length - length * kPointsPerHundredthMm) > 1.5)
+                continue;
+            for (const PpdOption &option : ppd->options()) {
+                if (option.keyword != "PageSize")
+                    continue;
+                for (const PpdChoice &choice : option.choices) {
+                    if (choice.keyword == size.name && IsBlockText(choice.text))
+                        return choice.text;
+                }
+            }
+        }
+    }
+    auto millimetres = [](int hundredths) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", hundredths / 100.0);
+        return std::string(text);
+    };
+    const std::string dimensions = millimetres(width) + " x " + millimetres(length) + " mm";
+    const pwg_media_t *known = pwgMediaForSize(width, length);
+    if (known && known->ppd)
+        return std::string(known->ppd) + " (" + dimensions + ")";
+    return dimensions;
+}
+
+// Readable words for the keywords of the common options.
+std::string ValueLabel(const std::string &keyword, const std::string &value)
+{
+    static const std::map<std::string, std::string> words {
+        { "sides/one-sided", "Off" },
+        { "sides/two-sided-long-edge", "Long edge" },
+        { "sides/two-sided-short-edge", "Short edge" },
+        { "print-color-mode/color", "Colour" },
+        { "print-color-mode/monochrome", "Black and white" },
+        { "print-color-mode/auto", "Automatic" },
+        { "media-source/auto", "Automatic" },
+    };
+    const auto found = words.find(keyword + "/" + value);
+    if (found != words.end())
+        return found->second;
+    std::string label = value;
+    std::replace(label.begin(), label.end(), '-', ' ');
+    if (!label.empty() && label[0] >= 'a' && label[0] <= 'z')
+        label[0] = char(label[0] - 'a' + 'A');
+    return label;
+}
+
 }  // namespace
 
 std::unique_ptr<QueueCapabilities> QueueCapabilities::Open(const std::string &queue)
@@ -122,6 +179,43 @@ void QueueCapabilities::addOption(DriverOption option, const std::string &defaul
     m_options.push_back(std::move(option));
 }
 
+std::string QueueCapabilities::choiceLabel(const char *keyword, const char *ppdKeyword,
+    const std::string &value, ipp_attribute_t *supported, int index) const
+{
+    http_t *http = CUPS_HTTP_DEFAULT;
+    cups_dest_t *dest = m_dest.get();
+    cups_dinfo_t *info = m_info.get();
+    const std::string name = keyword;
+    if (name == "print-quality")
+        return QualityLabel(ippGetInteger(supported, index));
+    if (name == "media") {
+        cups_size_t size {};
+        if (!cupsGetDestMediaByName(
+                http, dest, info, value.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, &size))
+            return value;
+        const char *text = cupsLocalizeDestMedia(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &size);
+        if (text && *text && value != text && IsBlockText(text))
+            return text;
+        return MediaLabel(size.width, size.length, m_ppd.get());
+    }
+    const char *text = cupsLocalizeDestValue(http, dest, info, keyword, value.c_str());
+    if (text && *text && value != text && IsBlockText(text))
+        return text;
+    // The PPD's own text for a choice of the same name ("Main" for "main").
+    if (m_ppd) {
+        for (const PpdOption &option : m_ppd->options()) {
+            if (option.keyword != ppdKeyword)
+                continue;
+            for (const PpdChoice &choice : option.choices) {
+                if (strcasecmp(choice.keyword.c_str(), value.c_str()) == 0
+                    && IsBlockText(choice.text))
+                    return choice.text;
+            }
+        }
+    }
+    return ValueLabel(name, value);
+}
+
 void QueueCapabilities::readCommonOptions()
 {
     http_t *http = CUPS_HTTP_DEFAULT;
@@ -155,23 +249,8 @@ void QueueCapabilities::readCommonOptions()
             if (value.empty() || !IsBlockText(value) || value.rfind("custom_min_", 0) == 0
                 || value.rfind("custom_max_", 0) == 0)
                 continue;
-            std::string label;
-            if (keyword == "media") {
-                cups_size_t size {};
-                if (cupsGetDestMediaByName(
-                        http, dest, info, value.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
-                    const char *text
-                        = cupsLocalizeDestMedia(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &size);
-                    label = text ? text : "";
-                }
-            } else if (keyword == "print-quality") {
-                label = QualityLabel(ippGetInteger(supported, i));
-            } else {
-                const char *text
-                    = cupsLocalizeDestValue(http, dest, info, common.keyword, value.c_str());
-                label = text ? text : "";
-            }
-            option.choices.push_back({ value, label.empty() ? value : label });
+            option.choices.push_back(
+                { value, choiceLabel(common.keyword, common.ppdKeyword, value, supported, i) });
         }
 
         std::string defaultValue;

@@ -71,6 +71,8 @@ private:
     void readCommonOptions();
     void readDriverOptions();
     void addOption(cups::DriverOption option, const std::string &defaultValue);
+    std::string choiceLabel(const char *keyword, const char *ppdKeyword, const std::string &value,
+        ipp_attribute_t *supported, int index) const;
 
     std::string m_queue;
     DestPtr m_dest;

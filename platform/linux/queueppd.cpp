@@ -90,6 +90,8 @@ QueuePpd::QueuePpd(std::unique_ptr<File> file)
         if (!entry.choices.empty())
             m_options.push_back(std::move(entry));
     }
+    for (int i = 0; i < ppd->num_sizes; ++i)
+        m_sizes.push_back({ ppd->sizes[i].name, ppd->sizes[i].width, ppd->sizes[i].length });
 }
 
 QueuePpd::~QueuePpd() = default;

@@ -15,6 +15,13 @@ struct PpdChoice {
     std::string text;
 };
 
+// A paper size of the PPD, in points.
+struct PpdSize {
+    std::string name;
+    double width = 0;
+    double length = 0;
+};
+
 struct PpdOption {
     std::string keyword;
     std::string text;
@@ -34,6 +41,7 @@ public:
     // The one-of-many options the user chooses in the PPD's order, with the
     // PPD's (or the queue's) defaults.
     const std::vector<PpdOption> &options() const { return m_options; }
+    const std::vector<PpdSize> &sizes() const { return m_sizes; }
 
     // The PPD options that conflict when these options (IPP or PPD names)
     // are chosen on top of the defaults.
@@ -45,6 +53,7 @@ private:
     explicit QueuePpd(std::unique_ptr<File> file);
     std::unique_ptr<File> m_file;
     std::vector<PpdOption> m_options;
+    std::vector<PpdSize> m_sizes;
 };
 
 }  // namespace vek::platform::linuxbackend

@@ -55,7 +55,16 @@ const DriverOption *Find(const std::vector<DriverOption> &options, const std::st
 bool Offers(const DriverOption &option, const std::string &value)
 {
     return std::any_of(option.choices.begin(), option.choices.end(),
-        [&](const cups::OptionChoice &choice) { return choice.value == value; });
+        [&](const OptionChoice &choice) { return choice.value == value; });
+}
+
+std::string Label(const DriverOption &option, const std::string &value)
+{
+    for (const OptionChoice &choice : option.choices) {
+        if (choice.value == value)
+            return choice.label;
+    }
+    return {};
 }
 
 bool SetQueueOption(const QString &option)
@@ -264,6 +273,10 @@ private slots:
         QVERIFY(
             Offers(*media, kA4) && Offers(*media, kLabel) && Offers(*media, "na_letter_8.5x11in"));
         QCOMPARE(media->value, kA4);
+        // Choices carry the driver's own words where it has them.
+        QCOMPARE(Label(*media, kLabel), "Label 50 x 25 mm");
+        QCOMPARE(Label(*Find(options, "media-source"), "manual"), "Manual Feed");
+        QCOMPARE(Label(*Find(options, "sides"), "two-sided-long-edge"), "Long edge");
         const DriverOption *resolution = Find(options, "Resolution");
         QCOMPARE(resolution->choices.size(), 2u);
         QVERIFY(Offers(*resolution, "300dpi") && Offers(*resolution, "600dpi"));
