@@ -9,10 +9,10 @@
 #include "rowscaler.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <optional>
+#include <string_view>
 
 namespace vek::platform {
 namespace {
@@ -38,23 +38,31 @@ std::string OptionOf(const SettingsBlock &block, const char *keyword)
     return it == block.options.end() ? std::string() : it->second;
 }
 
-// A PPD resolution choice: "600dpi" or "600x300dpi".
+std::optional<int> Dots(std::string_view text)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < kMinDpi
+        || value > kMaxDpi)
+        return std::nullopt;
+    return value;
+}
+
+// A PPD resolution choice, "600dpi" or "600x300dpi"; the default for anything else.
 std::pair<int, int> RasterResolution(const SettingsBlock &block)
 {
     const std::string resolution = OptionOf(block, "Resolution");
-    int x = 0, y = 0;
-    char unit[4] = {};
-    if (std::sscanf(resolution.c_str(), "%dx%d%3s", &x, &y, unit) == 3
-        && std::strcmp(unit, "dpi") == 0) {
-    } else if (std::sscanf(resolution.c_str(), "%d%3s", &x, unit) == 2
-        && std::strcmp(unit, "dpi") == 0) {
-        y = x;
-    } else {
+    constexpr std::string_view kUnit = "dpi";
+    if (!resolution.ends_with(kUnit))
         return { kDefaultDpi, kDefaultDpi };
-    }
-    if (x < kMinDpi || x > kMaxDpi || y < kMinDpi || y > kMaxDpi)
+    const std::string_view dots
+        = std::string_view(resolution).substr(0, resolution.size() - kUnit.size());
+    const std::size_t cross = dots.find('x');
+    const std::optional<int> x = Dots(dots.substr(0, cross));
+    const std::optional<int> y = cross == std::string_view::npos ? x : Dots(dots.substr(cross + 1));
+    if (!x || !y)
         return { kDefaultDpi, kDefaultDpi };
-    return { x, y };
+    return { *x, *y };
 }
 
 int MarginPixels(int hundredthsMm, int dpi)
