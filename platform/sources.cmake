@@ -7,14 +7,17 @@
 # VEK_PLATFORM_LINUX_SOURCES     CUPS, OpenSSL, sysfs/procfs; may use Qt Core
 set(VEK_PLATFORM_SHARED_SOURCES
     credentialseal.h
+    crashhandler.h
     discwriters.h
     driversettings.h
+    localpeer.h
     machineguid.h
     pageoutput.h
     printers.h
     printjobtext.cpp
     printjobtext.h
     rawspool.h
+    startatsignin.h
 )
 set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/comsupport.h
