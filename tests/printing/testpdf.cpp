@@ -11,7 +11,7 @@ namespace vek::test {
 
 QPointF MarkOrigin(int page)
 {
-    return QPointF(36 + 108 * (page - 1), 36);
+    return QPointF(36 + 180 * (page - 1), 36);
 }
 
 QByteArray DrawnPdf(const QList<QSizeF> &pagesPt)

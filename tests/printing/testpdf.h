@@ -11,7 +11,7 @@ namespace vek::test {
 
 // A PDF drawn through Qt's PDF writer, one page per size (in points). Page n
 // (counting from 1) carries one black 1-inch square, half an inch from the
-// top and 0.5 + 1.5 × (n - 1) inches from the left, so a reader can tell the
+// top and 0.5 + 2.5 × (n - 1) inches from the left, so a reader can tell the
 // pages apart.
 QByteArray DrawnPdf(const QList<QSizeF> &pagesPt);
 
