@@ -310,9 +310,13 @@ private slots:
         // Just left of page 1, and just below page 2's bottom edge.
         const QPoint beside1(page1Left - 20, mark1.y());
         const QPoint below2(1240, kMargin + int(px(kA4.height()) * scale) + 20);
+        // Inside both pages, away from the marks: the page's own background,
+        // which the renderer leaves transparent, is paper white.
+        const QPoint inside(1240, 1600);
 
         QString why;
-        const QList<Sheet> sheets = ReadSheets(stream, { mark1, mark2, beside1, below2 }, &why);
+        const QList<Sheet> sheets
+            = ReadSheets(stream, { mark1, mark2, beside1, below2, inside }, &why);
         QVERIFY2(why.isEmpty(), qPrintable(why));
         QCOMPARE(sheets.size(), 6);
         for (qsizetype i = 0; i < sheets.size(); ++i) {
@@ -325,7 +329,23 @@ private slots:
                 IsWhite(sheet.probes.at(first ? 1 : 0)), where + " lacks the other page's mark");
             QVERIFY2(IsWhite(sheet.probes.at(2)) && IsWhite(sheet.probes.at(3)),
                 where + " is white around the page");
+            QVERIFY2(IsWhite(sheet.probes.at(4)), where + " is white inside the page");
         }
+    }
+
+    void jobTitleKeepsToTheSpoolersLimit()
+    {
+        // An order id with a line break, long enough to reach the title limit
+        // in the middle of a two-byte character.
+        const QString orderId = "line\nbreak" + QString(300, QChar(0x00e9));
+        const PdfPrintResult result = PrintPdfWithProfile(kDocumentQueue, documentProfile_,
+            ReadProfile(kDocumentQueue, documentProfile_).version, DrawnPdf({ kA5 }), 1, orderId);
+        QCOMPARE(result.status, std::int32_t(PdfPrintResult::Spooled));
+        const auto job = Job(kDocumentQueue, int(result.spoolJobId));
+        QVERIFY(job);
+        // "Vek line break" is 14 bytes; 120 whole characters fill 240 of the
+        // remaining 241 bytes.
+        QCOMPARE(job->title, "Vek line break" + QString(120, QChar(0x00e9)));
     }
 
     void driverChangedUnderSavedProfile()
