@@ -12,7 +12,7 @@ command -v clang++-14 >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get insta
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
       -DVEK_FUZZ=ON -DVEK_SANITIZE=ON -DVEK_WINDOWS_BACKEND=OFF >/dev/null
 # Leaks of libraries the project uses are known and listed there.
-export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 targets=(fuzz_orderenvelope fuzz_serverlist fuzz_validatepdf)
 cmake --build "$build" --target "${targets[@]}" -j "$(nproc)"
 for target in "${targets[@]}"; do

@@ -71,10 +71,23 @@ struct SheetLayout {
     PrintableArea printable;
 };
 
-std::optional<SheetLayout> LayOutSheet(const SettingsBlock &block, const MediaSize &media)
+// Grey when the settings ask for it, or when the queue takes grey raster but
+// not colour.
+bool GrayRaster(const SettingsBlock &block, const QueueCapabilities &caps)
+{
+    if (OptionOf(block, "print-color-mode") == "monochrome")
+        return true;
+    const std::vector<std::string> types = caps.supported("pwg-raster-document-type");
+    auto has = [&](const char *type) {
+        return std::find(types.begin(), types.end(), type) != types.end();
+    };
+    return has("sgray_8") && !has("srgb_8");
+}
+
+std::optional<SheetLayout> LayOutSheet(
+    const SettingsBlock &block, const MediaSize &media, bool gray)
 {
     const auto [dpiX, dpiY] = RasterResolution(block);
-    const bool gray = OptionOf(block, "print-color-mode") == "monochrome";
     std::string sides = OptionOf(block, "sides");
     if (sides.empty())
         sides = "one-sided";
@@ -276,7 +289,7 @@ PageJobStart StartPageJob(
         const auto block = caps ? caps->accept(settings) : std::nullopt;
         const auto media = block ? caps->mediaSize(*block) : std::nullopt;
         if (media)
-            layout = LayOutSheet(*block, *media);
+            layout = LayOutSheet(*block, *media, GrayRaster(*block, *caps));
         if (!layout)
             return Failure(PageJobError::CannotOpen);
         for (const auto &[keyword, value] : block->options)

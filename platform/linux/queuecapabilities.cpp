@@ -234,6 +234,17 @@ OptionValues QueueCapabilities::defaults() const
     return values;
 }
 
+std::vector<std::string> QueueCapabilities::supported(const char *name) const
+{
+    std::vector<std::string> values;
+    if (ipp_attribute_t *attribute
+        = cupsFindDestSupported(CUPS_HTTP_DEFAULT, m_dest.get(), m_info.get(), name)) {
+        for (int i = 0; i < ippGetCount(attribute); ++i)
+            values.push_back(ValueText(attribute, i));
+    }
+    return values;
+}
+
 std::optional<MediaSize> QueueCapabilities::mediaSize(const std::string &media) const
 {
     cups_size_t size {};

@@ -48,6 +48,9 @@ public:
     // user's own saved defaults (lpoptions) where the queue offers them.
     cups::OptionValues defaults() const;
 
+    // The values the queue lists for a capability (name without "-supported").
+    std::vector<std::string> supported(const char *name) const;
+
     std::optional<MediaSize> mediaSize(const std::string &media) const;
     // The block's media, or the queue's default media when it names none.
     std::optional<MediaSize> mediaSize(const SettingsBlock &block) const;

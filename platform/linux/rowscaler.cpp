@@ -6,7 +6,11 @@
 namespace vek::platform::linuxbackend {
 namespace {
 
-// The source cells [start, end) an output cell covers, with their shares.
+// Shares are whole numbers out of kWhole, and each output cell's shares add
+// up to exactly kWhole, so white stays exactly white.
+constexpr std::uint32_t kWhole = 4096;
+
+// The source cells an output cell covers, with their shares.
 template <typename Add> void CoveredCells(int outputIndex, int sourceSize, int outputSize, Add add)
 {
     const double scale = double(sourceSize) / outputSize;
@@ -15,21 +19,21 @@ template <typename Add> void CoveredCells(int outputIndex, int sourceSize, int o
     const int first = std::clamp(int(std::floor(start)), 0, sourceSize - 1);
     const int last = std::clamp(int(std::ceil(end)) - 1, first, sourceSize - 1);
     const double span = end - start;
+    long given = 0;
+    double covered = 0;
     for (int i = first; i <= last; ++i) {
-        const double covered = std::min<double>(end, i + 1) - std::max<double>(start, i);
-        if (covered > 0)
-            add(i, float(covered / span));
+        covered += std::max(0.0, std::min<double>(end, i + 1) - std::max<double>(start, i));
+        const long upTo = i == last ? long(kWhole) : std::lround(covered / span * kWhole);
+        if (upTo > given)
+            add(i, std::uint32_t(upTo - given));
+        given = std::max(given, upTo);
     }
 }
 
-std::uint8_t ToByte(float value)
+std::uint8_t Luma(std::uint32_t red, std::uint32_t green, std::uint32_t blue)
 {
-    return static_cast<std::uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
-}
-
-std::uint8_t Luma(float blue, float green, float red)
-{
-    return ToByte(0.2126f * red + 0.7152f * green + 0.0722f * blue);
+    // BT.709 weights out of 256.
+    return std::uint8_t((54 * red + 183 * green + 19 * blue + 128) >> 8);
 }
 
 }  // namespace
@@ -45,13 +49,13 @@ RowScaler::RowScaler(
     m_tapStart.reserve(std::size_t(std::max(0, endColumn - firstColumn)) + 1);
     for (int column = firstColumn; column < endColumn; ++column) {
         m_tapStart.push_back(int(m_taps.size()));
-        CoveredCells(column, page.width, width, [this](int index, float weight) {
-            m_taps.push_back({ index, weight });
+        CoveredCells(column, page.width, width, [this](int index, std::uint32_t share) {
+            m_taps.push_back({ index, share });
         });
     }
     m_tapStart.push_back(int(m_taps.size()));
     if (!m_sameSize)
-        m_sums.resize(std::size_t(page.width) * 3);
+        m_sums.resize(std::size_t(page.width) * 4);
 }
 
 void RowScaler::row(int y, std::uint8_t *out)
@@ -67,38 +71,60 @@ void RowScaler::row(int y, std::uint8_t *out)
                 out[1] = source[1];
                 out[2] = source[0];
             } else {
-                out[0] = Luma(source[0], source[1], source[2]);
+                out[0] = Luma(source[2], source[1], source[0]);
             }
         }
         return;
     }
 
-    std::fill(m_sums.begin(), m_sums.end(), 0.0f);
-    CoveredCells(y, m_page.height, m_height, [this](int sourceRow, float weight) {
-        const std::uint8_t *source = m_page.bits + std::size_t(sourceRow) * m_page.bytesPerLine;
-        float *sum = m_sums.data();
-        for (int x = 0; x < m_page.width; ++x, source += 4, sum += 3) {
-            sum[0] += weight * source[0];
-            sum[1] += weight * source[1];
-            sum[2] += weight * source[2];
-        }
+    // Output rows that cover the same source rows are the same row.
+    m_rowTaps.clear();
+    CoveredCells(y, m_page.height, m_height, [this](int sourceRow, std::uint32_t share) {
+        m_rowTaps.push_back({ sourceRow, share });
     });
+    const std::size_t outputBytes = std::size_t(columns) * std::size_t(step);
+    if (m_lastRowValid && m_rowTaps == m_lastRowTaps) {
+        std::copy(m_lastRow.begin(), m_lastRow.end(), out);
+        return;
+    }
+
+    // All four bytes of each pixel, so that the loop runs over contiguous memory.
+    std::fill(m_sums.begin(), m_sums.end(), 0u);
+    const std::size_t sumCount = m_sums.size();
+    for (const Tap &tap : m_rowTaps) {
+        const std::uint8_t *source = m_page.bits + std::size_t(tap.index) * m_page.bytesPerLine;
+        std::uint32_t *sum = m_sums.data();
+        const std::uint32_t share = tap.share;
+        for (std::size_t i = 0; i < sumCount; ++i)
+            sum[i] += share * source[i];
+    }
+
+    constexpr std::uint64_t kRound = std::uint64_t(kWhole) * kWhole / 2;
+    constexpr std::uint64_t kDivisor = std::uint64_t(kWhole) * kWhole;
+    std::uint8_t *const rowStart = out;
     for (int c = 0; c < columns; ++c, out += step) {
-        float blue = 0, green = 0, red = 0;
+        std::uint64_t blue = kRound, green = kRound, red = kRound;
         for (int t = m_tapStart[c]; t < m_tapStart[c + 1]; ++t) {
-            const float *sum = &m_sums[std::size_t(m_taps[t].index) * 3];
-            blue += m_taps[t].weight * sum[0];
-            green += m_taps[t].weight * sum[1];
-            red += m_taps[t].weight * sum[2];
+            const std::uint32_t *sum = &m_sums[std::size_t(m_taps[t].index) * 4];
+            const std::uint64_t share = m_taps[t].share;
+            blue += share * sum[0];
+            green += share * sum[1];
+            red += share * sum[2];
         }
+        const auto r = std::uint32_t(red / kDivisor);
+        const auto g = std::uint32_t(green / kDivisor);
+        const auto b = std::uint32_t(blue / kDivisor);
         if (m_output == Output::Rgb) {
-            out[0] = ToByte(red);
-            out[1] = ToByte(green);
-            out[2] = ToByte(blue);
+            out[0] = std::uint8_t(r);
+            out[1] = std::uint8_t(g);
+            out[2] = std::uint8_t(b);
         } else {
-            out[0] = Luma(blue, green, red);
+            out[0] = Luma(r, g, b);
         }
     }
+    m_lastRow.assign(rowStart, rowStart + outputBytes);
+    std::swap(m_lastRowTaps, m_rowTaps);
+    m_lastRowValid = true;
 }
 
 }  // namespace vek::platform::linuxbackend

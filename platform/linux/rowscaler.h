@@ -29,7 +29,8 @@ public:
 private:
     struct Tap {
         int index;
-        float weight;
+        std::uint32_t share;
+        bool operator==(const Tap &) const = default;
     };
     PageImage m_page;
     int m_height;
@@ -39,7 +40,11 @@ private:
     // Per output column: its taps m_taps[m_tapStart[c] .. m_tapStart[c + 1]).
     std::vector<int> m_tapStart;
     std::vector<Tap> m_taps;
-    std::vector<float> m_sums;  // one source row of blue, green, red sums
+    std::vector<std::uint32_t> m_sums;  // one source row of sums, four bytes per pixel
+    std::vector<Tap> m_rowTaps;  // the source rows of the output row being made
+    std::vector<Tap> m_lastRowTaps;
+    std::vector<std::uint8_t> m_lastRow;  // the previous output row, for repeats
+    bool m_lastRowValid = false;
 };
 
 }  // namespace vek::platform::linuxbackend
