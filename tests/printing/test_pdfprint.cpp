@@ -3,6 +3,7 @@
 #include "printing/profilestore.h"
 #include "printing/systemtexts.h"
 #include "tests/harness/printsink.h"
+#include "tests/harness/pwgraster.h"
 #include "tests/printing/testpdf.h"
 
 #include <QCoreApplication>
@@ -10,12 +11,10 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTest>
 #include <QUuid>
 
 #include <cups/cups.h>
-#include <cups/raster.h>
 
 #include <memory>
 
@@ -88,64 +87,14 @@ std::optional<CupsJob> Job(const char *queue, int id)
     return std::nullopt;
 }
 
-// One sheet of a PWG raster stream: its size, and the colour found at each
-// probe point (as 0xRRGGBB; 8-bit RGB or grey sheets).
-struct Sheet {
-    QSize size;
-    QList<QRgb> probes;
-};
-
-QList<Sheet> ReadSheets(const QByteArray &stream, const QList<QPoint> &probes, QString *error)
+bool IsDark(std::int64_t colour)
 {
-    QTemporaryFile file;
-    if (!file.open() || file.write(stream) != stream.size() || !file.flush()) {
-        *error = QStringLiteral("cannot keep the stream in a file");
-        return {};
-    }
-    file.seek(0);
-    const std::unique_ptr<cups_raster_t, decltype(&cupsRasterClose)> raster(
-        cupsRasterOpen(file.handle(), CUPS_RASTER_READ), cupsRasterClose);
-    QList<Sheet> sheets;
-    cups_page_header2_t header;
-    while (raster && cupsRasterReadHeader2(raster.get(), &header)) {
-        if (header.cupsBitsPerPixel != 24 && header.cupsBitsPerPixel != 8) {
-            *error = QStringLiteral("unexpected %1 bits per pixel").arg(header.cupsBitsPerPixel);
-            return {};
-        }
-        const int channels = int(header.cupsBitsPerPixel / 8);
-        Sheet sheet { QSize(int(header.cupsWidth), int(header.cupsHeight)),
-            QList<QRgb>(probes.size(), 0) };
-        QByteArray row(header.cupsBytesPerLine, Qt::Uninitialized);
-        for (unsigned y = 0; y < header.cupsHeight; ++y) {
-            if (cupsRasterReadPixels(raster.get(), reinterpret_cast<unsigned char *>(row.data()),
-                    header.cupsBytesPerLine)
-                != header.cupsBytesPerLine) {
-                *error = QStringLiteral("sheet %1 ends at row %2").arg(sheets.size() + 1).arg(y);
-                return {};
-            }
-            for (qsizetype i = 0; i < probes.size(); ++i) {
-                const QPoint p = probes.at(i);
-                if (p.y() != int(y) || p.x() < 0 || p.x() >= sheet.size.width())
-                    continue;
-                const auto *pixel
-                    = reinterpret_cast<const uchar *>(row.constData()) + p.x() * channels;
-                sheet.probes[i] = channels == 3 ? qRgb(pixel[0], pixel[1], pixel[2])
-                                                : qRgb(pixel[0], pixel[0], pixel[0]);
-            }
-        }
-        sheets.append(sheet);
-    }
-    return sheets;
+    return colour >= 0 && qGray(QRgb(colour)) < 64;
 }
 
-bool IsDark(QRgb colour)
+bool IsWhite(std::int64_t colour)
 {
-    return qGray(colour) < 64;
-}
-
-bool IsWhite(QRgb colour)
-{
-    return qGray(colour) > 224;
+    return colour >= 0 && qGray(QRgb(colour)) > 224;
 }
 
 }  // namespace
@@ -314,22 +263,20 @@ private slots:
         // which the renderer leaves transparent, is paper white.
         const QPoint inside(1240, 1600);
 
-        QString why;
-        const QList<Sheet> sheets
-            = ReadSheets(stream, { mark1, mark2, beside1, below2, inside }, &why);
-        QVERIFY2(why.isEmpty(), qPrintable(why));
+        const QList<vek::test::PwgPage> sheets = vek::test::ReadPwgRaster(stream);
         QCOMPARE(sheets.size(), 6);
         for (qsizetype i = 0; i < sheets.size(); ++i) {
-            const Sheet &sheet = sheets.at(i);
+            const vek::test::PwgPage &sheet = sheets.at(i);
             const bool first = i % 2 == 0;
             const QByteArray where = "sheet " + QByteArray::number(i + 1);
-            QCOMPARE(sheet.size, QSize(2480, 3507));
-            QVERIFY2(IsDark(sheet.probes.at(first ? 0 : 1)), where + " has its page's mark");
+            QCOMPARE(QSize(sheet.widthPixels, sheet.heightPixels), QSize(2480, 3507));
+            QCOMPARE(QSize(sheet.dpiX, sheet.dpiY), QSize(300, 300));
+            const auto at = [&](QPoint p) { return sheet.pixel(p.x(), p.y()); };
+            QVERIFY2(IsDark(at(first ? mark1 : mark2)), where + " has its page's mark");
+            QVERIFY2(IsWhite(at(first ? mark2 : mark1)), where + " lacks the other page's mark");
             QVERIFY2(
-                IsWhite(sheet.probes.at(first ? 1 : 0)), where + " lacks the other page's mark");
-            QVERIFY2(IsWhite(sheet.probes.at(2)) && IsWhite(sheet.probes.at(3)),
-                where + " is white around the page");
-            QVERIFY2(IsWhite(sheet.probes.at(4)), where + " is white inside the page");
+                IsWhite(at(beside1)) && IsWhite(at(below2)), where + " is white around the page");
+            QVERIFY2(IsWhite(at(inside)), where + " is white inside the page");
         }
     }
 
