@@ -33,13 +33,25 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
 )
 set(VEK_PLATFORM_LINUX_SOURCES
     linux/credentialseal.cpp
+    linux/cupsobjects.h
     linux/discwriters.cpp
+    linux/driveroptions.cpp
     linux/driveroptions.h
+    linux/driversettings.cpp
     linux/machineguid.cpp
+    linux/pageoutput.cpp
     linux/printers.cpp
     linux/printerstate.cpp
     linux/printerstate.h
+    linux/queuecapabilities.cpp
+    linux/queuecapabilities.h
+    linux/queueppd.cpp
+    linux/queueppd.h
     linux/rawspool.cpp
+    linux/rowscaler.cpp
+    linux/rowscaler.h
+    linux/settingsblock.cpp
+    linux/settingsblock.h
     linux/systemroot.cpp
     linux/systemroot.h
 )

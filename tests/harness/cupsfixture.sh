@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Starts or stops a private CUPS daemon for the tests, with two queues that
-# send to a local TCP sink printer (printsink), so tests can read the exact
-# bytes each queue delivered.
+# Starts or stops a private CUPS daemon for the tests, with queues that send
+# to a local TCP sink printer (printsink), so tests can read the exact bytes
+# each queue delivered:
+#   VekLabel     a label printer's PPD that takes raw jobs
+#   VekOffice    a raw queue, the default
+#   VekDocument  a document printer's PPD that passes PWG raster through
+#   VekNoRaster  a PPD that takes plain text only, so it refuses raster
 #   cupsfixture.sh start DIR SINK_BINARY HARNESS_DIR
 #   cupsfixture.sh stop DIR
 # Clients reach the daemon with CUPS_SERVER=DIR/cups.sock; the sink writes
 # every job it receives to DIR/sink/<queue>/<seq>.job.
 set -euo pipefail
 
-queues=(VekLabel VekOffice)
+queues=(VekLabel VekOffice VekDocument VekNoRaster)
 
 stop_daemons() {
     local dir=$1 pidfile
@@ -95,6 +99,8 @@ CONF
     while read -r queue port; do
         case $queue in
         VekLabel) lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -P "$harness/label-printer.ppd" ;;
+        VekDocument) lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -P "$harness/document-printer.ppd" ;;
+        VekNoRaster) lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -P "$harness/no-raster-printer.ppd" ;;
         *) lpadmin -p "$queue" -E -v "socket://127.0.0.1:$port" -m raw ;;
         esac 2>"$dir/log/lpadmin.err" || { cat "$dir/log/lpadmin.err"; exit 1; }
     done <"$dir/sink.ports"
