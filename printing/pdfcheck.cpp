@@ -8,7 +8,7 @@ namespace vek::printing {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcPdfCheck, "vek.pdf")
+Q_LOGGING_CATEGORY(lcPdfCheck, "vek.pdf", QtWarningMsg)
 
 constexpr const char *kInvalidPdf = "Invalid or oversized PDF";
 constexpr const char *kUnreadablePdf = "Unreadable, encrypted or oversized PDF";

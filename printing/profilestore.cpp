@@ -11,7 +11,7 @@ namespace vek::printing {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcProfiles, "vek.profiles")
+Q_LOGGING_CATEGORY(lcProfiles, "vek.profiles", QtWarningMsg)
 
 QString ProfileGroup(const QString &systemName, const QString &profileId)
 {
