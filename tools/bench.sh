@@ -9,8 +9,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
 
 mode=localnode
+bench=bench_localnode
 if [ "${1:-}" = pdf ]; then
     mode=pdf
+    bench=bench_pdfroad
     shift
 fi
 
@@ -26,15 +28,16 @@ if [ $mode = pdf ]; then
     fi
 fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEK_WINDOWS_BACKEND=OFF -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build" --target "bench_$mode" vek_printsink -j "$(nproc)"
+cmake --build "$build" --target "$bench" vek_printsink -j "$(nproc)"
 
 cups=$(mktemp -d /tmp/vek-bench-XXXXXX)
 trap '"$root/tests/harness/cupsfixture.sh" stop "$cups"' EXIT
 "$root/tests/harness/cupsfixture.sh" start "$cups" "$build/tests/harness/vek_printsink" "$root/tests/harness" >/dev/null
 export CUPS_SERVER="$cups/cups.sock" VEK_TEST_SINK_DIR="$cups/sink"
 if [ $mode = pdf ]; then
-    QT_QPA_PLATFORM=offscreen VEK_BENCH_CUPSD_PID=$(cat "$cups/cupsd.pid") \
-        "$build/tests/bench_pdfroad" "${1:-20}"
+    mkdir -m 700 "$cups/runtime"
+    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$cups/runtime" VEK_BENCH_CUPSD_PID=$(cat "$cups/cupsd.pid") \
+        "$build/tests/$bench" "${1:-20}"
 else
-    "$build/tests/bench_localnode" "${1:-100}"
+    "$build/tests/$bench" "${1:-100}"
 fi
