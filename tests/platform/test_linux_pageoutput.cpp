@@ -1,5 +1,6 @@
 #include "platform/linux/driveroptions.h"
 #include "platform/pageoutput.h"
+#include "tests/harness/cupsjobs.h"
 #include "tests/harness/printsink.h"
 #include "tests/harness/pwgraster.h"
 
@@ -69,28 +70,8 @@ QByteArray NextSinkJob(const char *queue, int before)
 
 ipp_jstate_t JobState(const char *queue, std::uint32_t jobId)
 {
-    cups_job_t *jobs = nullptr;
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ALL);
-    ipp_jstate_t state = ipp_jstate_t(0);
-    for (int i = 0; i < count; ++i) {
-        if (jobs[i].id == int(jobId))
-            state = jobs[i].state;
-    }
-    cupsFreeJobs(count, jobs);
-    return state;
-}
-
-QString JobTitle(const char *queue, std::uint32_t jobId)
-{
-    cups_job_t *jobs = nullptr;
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ALL);
-    QString title;
-    for (int i = 0; i < count; ++i) {
-        if (jobs[i].id == int(jobId))
-            title = QString::fromUtf8(jobs[i].title);
-    }
-    cupsFreeJobs(count, jobs);
-    return title;
+    const auto job = vek::test::FindCupsJob(queue, int(jobId));
+    return job ? ipp_jstate_t(job->state) : ipp_jstate_t(0);
 }
 
 // Every pixel of the page white.
@@ -250,7 +231,7 @@ private slots:
         QVERIFY(CheckMark(pages[1], QRect(59 + 590, 59 + 390, 10, 10), 0).isEmpty());
         QCOMPARE(pages[1].pixel(59, 59), kWhite);
         QVERIFY(AllWhite(pages[2]));
-        QCOMPARE(JobTitle(kDocumentQueue, job.jobId()), title);
+        QCOMPARE(vek::test::FindCupsJob(kDocumentQueue, int(job.jobId()))->title, title);
         QCOMPARE(JobState(kDocumentQueue, job.jobId()), IPP_JSTATE_COMPLETED);
     }
 

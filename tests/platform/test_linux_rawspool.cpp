@@ -1,5 +1,6 @@
 #include "platform/rawspool.h"
 #include "tests/contract/rawspoolcontract.h"
+#include "tests/harness/cupsjobs.h"
 #include "tests/harness/printsink.h"
 
 #include <QProcess>
@@ -31,26 +32,16 @@ QByteArray UniqueMarker()
 // The title the scheduler keeps for a job of the queue.
 QString JobTitle(const char *queue, std::uint32_t jobId)
 {
-    cups_job_t *jobs = nullptr;
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ALL);
-    QString title;
-    for (int i = 0; i < count; ++i) {
-        if (jobs[i].id == int(jobId))
-            title = QString::fromUtf8(jobs[i].title);
-    }
-    cupsFreeJobs(count, jobs);
-    return title;
+    const auto job = vek::test::FindCupsJob(queue, int(jobId));
+    return job ? job->title : QString();
 }
 
 // The highest job number the scheduler has seen for the queue, 0 for none.
 int LastJobOf(const char *queue)
 {
-    cups_job_t *jobs = nullptr;
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ALL);
     int last = 0;
-    for (int i = 0; i < count; ++i)
-        last = std::max(last, jobs[i].id);
-    cupsFreeJobs(count, jobs);
+    for (const auto &job : vek::test::CupsJobs(queue))
+        last = std::max(last, job.id);
     return last;
 }
 

@@ -2,6 +2,7 @@
 #include "printing/pdfprint.h"
 #include "printing/profilestore.h"
 #include "printing/systemtexts.h"
+#include "tests/harness/cupsjobs.h"
 #include "tests/harness/printsink.h"
 #include "tests/harness/pwgraster.h"
 #include "tests/printing/testpdf.h"
@@ -61,30 +62,16 @@ QString SaveDefaultProfile(const char *queue)
     return id;
 }
 
-struct CupsJob {
-    int id = 0;
-    QString title;
-    ipp_jstate_t state = IPP_JSTATE_PENDING;
-};
+using vek::test::CupsJob;
 
 QList<CupsJob> Jobs(const char *queue)
 {
-    cups_job_t *jobs = nullptr;
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ALL);
-    QList<CupsJob> list;
-    for (int i = 0; i < count; ++i)
-        list.append({ jobs[i].id, QString::fromUtf8(jobs[i].title), jobs[i].state });
-    cupsFreeJobs(count, jobs);
-    return list;
+    return vek::test::CupsJobs(queue);
 }
 
 std::optional<CupsJob> Job(const char *queue, int id)
 {
-    for (const CupsJob &job : Jobs(queue)) {
-        if (job.id == id)
-            return job;
-    }
-    return std::nullopt;
+    return vek::test::FindCupsJob(queue, id);
 }
 
 bool IsDark(std::int64_t colour)
