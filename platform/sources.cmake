@@ -37,6 +37,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/rawdocument.cpp
     windows/rawdocument.h
     windows/rawspool.cpp
+    windows/startatsignin.cpp
     windows/winerror.cpp
     windows/winerror.h
     windows/wintext.cpp
@@ -45,6 +46,8 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
 set(VEK_PLATFORM_LINUX_SOURCES
     linux/credentialseal.cpp
     linux/cupsobjects.h
+    linux/desktopentry.cpp
+    linux/desktopentry.h
     linux/discwriters.cpp
     linux/driveroptions.cpp
     linux/driveroptions.h
@@ -63,6 +66,7 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/rowscaler.h
     linux/settingsblock.cpp
     linux/settingsblock.h
+    linux/startatsignin.cpp
     linux/systemroot.cpp
     linux/systemroot.h
 )
