@@ -30,6 +30,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/driversettings.cpp
     windows/imapi2.h
     windows/localmemory.h
+    windows/localpeer.cpp
     windows/machineguid.cpp
     windows/pageoutput.cpp
     windows/printerhandle.h
@@ -52,6 +53,7 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/driveroptions.cpp
     linux/driveroptions.h
     linux/driversettings.cpp
+    linux/localpeer.cpp
     linux/machineguid.cpp
     linux/pageoutput.cpp
     linux/printers.cpp
