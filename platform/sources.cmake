@@ -7,6 +7,8 @@
 # VEK_PLATFORM_LINUX_SOURCES     CUPS, OpenSSL, sysfs/procfs; may use Qt Core
 set(VEK_PLATFORM_SHARED_SOURCES
     credentialseal.h
+    crashdumpnames.cpp
+    crashdumpnames.h
     crashhandler.h
     discwriters.h
     driversettings.h
@@ -21,6 +23,8 @@ set(VEK_PLATFORM_SHARED_SOURCES
 )
 set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/comsupport.h
+    windows/crashdump.h
+    windows/crashhandler.cpp
     windows/credentialseal.cpp
     windows/devcontext.cpp
     windows/devcontext.h
@@ -45,6 +49,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/wintext.h
 )
 set(VEK_PLATFORM_LINUX_SOURCES
+    linux/crashhandler.cpp
     linux/credentialseal.cpp
     linux/cupsobjects.h
     linux/desktopentry.cpp
