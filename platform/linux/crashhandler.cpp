@@ -222,9 +222,10 @@ public:
             return;
         }
         if (field_ == 0 || field_ == 1) {
+            std::uintptr_t &bound = field_ == 0 ? start_ : end_;
             const int digit = HexDigit(c);
             if (digit >= 0)
-                (field_ == 0 ? start_ : end_) = (field_ == 0 ? start_ : end_) * 16 + digit;
+                bound = bound * 16 + static_cast<std::uintptr_t>(digit);
             else
                 ++field_;  // '-' after the start, ' ' after the end
         } else if (field_ == 2) {
@@ -296,7 +297,9 @@ void CopyMemoryMap(ReportWriter &out, MappingFinder &stack)
     close(maps);
 }
 
-void WriteStack(ReportWriter &out, std::uintptr_t stackPointer, const MappingFinder &stack)
+// Reads raw stack bytes, sanitizer red zones of the crashed frames included.
+__attribute__((no_sanitize("address"))) void WriteStack(
+    ReportWriter &out, std::uintptr_t stackPointer, const MappingFinder &stack)
 {
     out.text("stack:\n");
     if (!stack.found()) {

@@ -39,6 +39,14 @@ TEST_CASE("Both ends of a named pipe in this process see the current user")
 
 TEST_CASE("Handles that are not a connected pipe give false")
 {
+    const std::wstring name
+        = L"\\\\.\\pipe\\vek-peer-lonely-" + std::to_wstring(GetCurrentProcessId());
+    Handle waiting;
+    waiting.value = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    REQUIRE(waiting.value != INVALID_HANDLE_VALUE);
+    CHECK_FALSE(LocalPeerIsCurrentUser(waiting.descriptor(), PeerSide::Client));
+
     CHECK_FALSE(LocalPeerIsCurrentUser(0, PeerSide::Server));
     CHECK_FALSE(LocalPeerIsCurrentUser(-1, PeerSide::Client));
     CHECK_FALSE(LocalPeerIsCurrentUser(0x7ffffff0, PeerSide::Client));
