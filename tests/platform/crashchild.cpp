@@ -42,7 +42,8 @@ int main(int argc, char **argv)
 
     const char *mode = argv[2];
     if (std::strcmp(mode, "segv") == 0) {
-        volatile int *volatile nowhere = nullptr;
+        // Not null, which the undefined-behaviour sanitizer would catch first.
+        volatile int *volatile nowhere = reinterpret_cast<volatile int *>(0x10);
         *nowhere = 1;
     } else if (std::strcmp(mode, "abort") == 0) {
         std::abort();

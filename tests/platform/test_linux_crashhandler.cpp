@@ -154,10 +154,11 @@ private slots:
         QTest::addColumn<bool>("signalled");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("reason");
-        QTest::addColumn<bool>("stackBytes");  // false: the stack pointer left its mapping
+        // After an overflow the stack pointer may lie outside any mapping.
+        QTest::addColumn<bool>("stackBytes");
         QTest::newRow("segmentation fault") << QByteArray("segv") << true << SIGSEGV
                                             << "reason: signal 11 (SIGSEGV)\ncode: 1\n"
-                                               "address: 0x0000000000000000\nregisters:\n"
+                                               "address: 0x0000000000000010\nregisters:\n"
                                             << true;
         QTest::newRow("stack overflow, reported from the alternate stack")
             << QByteArray("overflow") << true << SIGSEGV << "reason: signal 11 (SIGSEGV)\n"
@@ -206,13 +207,12 @@ private slots:
         QVERIFY(report.contains(QString(" %1\n").arg(VEK_CRASH_CHILD)));
         const QString backtrace = report.section("backtrace:\n", 1).section("memory map:\n", 0, 0);
         QVERIFY2(backtrace.count('\n') >= 3, qPrintable(backtrace));
+        QVERIFY(report.contains("\nstack:\n"));
         if (stackBytes)
             QVERIFY(QRegularExpression("\nstack:\n[0-9a-f]{16} [0-9a-f]{64}\n")
                         .match(report)
                         .hasMatch());
-        else
-            QVERIFY(report.contains("\nstack:\n(not in a readable mapping)\n"));
-        QVERIFY(report.count('\n') < 2000);  // 16 KiB of stack at most
+        QVERIFY(report.section("\nstack:\n", 1).count('\n') <= 16 * 1024 / 32);
 
         const QByteArray secret(kCrashChildSecret);
         QVERIFY(!report.contains(QString::fromLatin1(secret)));
