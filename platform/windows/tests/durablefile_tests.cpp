@@ -4,6 +4,7 @@
 #include <doctest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -24,13 +25,13 @@ std::string TempDirectory()
 
 void WriteText(const std::string &path, const std::string &text)
 {
-    std::ofstream out(win::ToWide(path), std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::path(win::ToWide(path)), std::ios::binary | std::ios::trunc);
     out << text;
 }
 
 std::string ReadText(const std::string &path)
 {
-    std::ifstream in(win::ToWide(path), std::ios::binary);
+    std::ifstream in(std::filesystem::path(win::ToWide(path)), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
