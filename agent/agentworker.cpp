@@ -25,6 +25,16 @@ AgentWorker::AgentWorker(std::unique_ptr<TickScheduler> tickScheduler, QObject *
 
 AgentWorker::~AgentWorker() = default;
 
+void AgentWorker::setReplyTimeout(std::chrono::milliseconds timeout)
+{
+    replyTimeout = timeout;
+    node.setReplyTimeout(timeout);
+    for (const ServerEntry &entry : servers) {
+        if (entry.client)
+            entry.client->setReplyTimeout(timeout);
+    }
+}
+
 std::chrono::milliseconds AgentWorker::backoffDelay(int failures)
 {
     if (failures <= 0)
@@ -46,6 +56,8 @@ void AgentWorker::start(AgentConfig newConfig)
     config = newConfig;
     node.setBaseUrl(config.nodeBaseUrl);
     node.setToken(config.token);
+    applyServerList(config.managed ? config.servers : QStringList());
+    lastServerListRefresh.reset();
     failureCount = 0;
     checkInCountdown = 4;
     lastQueuesFingerprint.clear();
@@ -124,14 +136,6 @@ void AgentWorker::pollTick()
         running = false;
         emit shutdownReady();
     }
-}
-
-void AgentWorker::pollServers()
-{
-    // Serving paired servers is not built yet: such a workstation idles
-    // with the usual back-off.
-    ++failureCount;
-    scheduleNextPoll();
 }
 
 void AgentWorker::scheduleNextPoll()

@@ -6,14 +6,18 @@
 
 #include "agentconfig.h"
 #include "nodeclient.h"
+#include "pairedservers.h"
 #include "tickscheduler.h"
 
+#include <QJsonArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace vek::agent {
 
@@ -29,7 +33,7 @@ public:
     static std::chrono::milliseconds backoffDelay(int failures);
 
     // Tests shorten the node client's wait for a silent server.
-    void setReplyTimeout(std::chrono::milliseconds timeout) { node.setReplyTimeout(timeout); }
+    void setReplyTimeout(std::chrono::milliseconds timeout);
 
 signals:
     void serversLearned(QStringList servers);
@@ -54,10 +58,18 @@ private:
     bool checkIn();
     void handleClaimReply(const QJsonObject &claimReply);
     void pollServers();
+    void applyServerList(const QStringList &urls);
+    void refreshServerList();
+    void emitServerLines(const QString &primaryText);
+    ServeResult serveServer(NodeClient &client, const QString &serverUrl, ServeNote &note);
+    ServeResult settleJournal(NodeClient &client, const QString &serverUrl, ServeNote &note);
     void scheduleNextPoll();
     void scheduleTick(std::chrono::milliseconds delay);
     void runEnrolment(const QString &enrolmentSecret);
 
+    std::vector<ServerEntry> servers;  // the further paired servers, in list order
+    std::optional<std::chrono::milliseconds> lastServerListRefresh;  // on the scheduler's clock
+    QJsonArray serverStates;  // sent with every announce
     bool busy = false;
     bool shutdownRequested = false;
     NodeClient node { this };  // a child, so it moves with the worker to its thread
@@ -67,6 +79,7 @@ private:
     int checkInCountdown = 0;
     QString lastQueuesFingerprint;
     std::unique_ptr<TickScheduler> scheduler;
+    std::chrono::milliseconds replyTimeout = NodeClient::kReplyTimeout;
 };
 
 }  // namespace vek::agent

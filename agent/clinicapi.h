@@ -40,11 +40,25 @@ inline constexpr char kToken[] = "token";
 inline constexpr char kError[] = "error";
 inline constexpr char kOrder[] = "order";
 inline constexpr char kUrl[] = "url";
+inline constexpr char kState[] = "state";
+inline constexpr char kId[] = "id";
+inline constexpr char kPrinter[] = "printer";
+inline constexpr char kSystemName[] = "systemName";
+inline constexpr char kProfile[] = "profile";
+inline constexpr char kVersion[] = "version";
+inline constexpr char kCopies[] = "copies";
+inline constexpr char kDocumentBase64[] = "documentBase64";
+inline constexpr char kContentHash[] = "contentHash";
 
 // Outcomes of a report.
 inline constexpr char kStarted[] = "STARTED";
 inline constexpr char kCompleted[] = "COMPLETED";
 inline constexpr char kFailed[] = "FAILED";
+inline constexpr char kSpooled[] = "SPOOLED";
+
+// Reasons of a desktop print report.
+inline constexpr char kOutcomeUnknown[] = "PRINT_OUTCOME_UNKNOWN";
+inline constexpr char kDocumentInvalid[] = "PRINT_DOCUMENT_INVALID";
 
 // Error codes of pairing-code enrolment.
 inline constexpr char kPairingExpired[] = "PRINT_PAIRING_EXPIRED";

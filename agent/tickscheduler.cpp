@@ -6,6 +6,12 @@ namespace vek::agent {
 
 TickScheduler::~TickScheduler() = default;
 
+std::chrono::milliseconds TickScheduler::now() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
 namespace {
 class TimerScheduler final : public TickScheduler {
 public:

@@ -18,6 +18,9 @@ public:
     virtual void schedule(
         QObject *context, std::chrono::milliseconds delay, std::function<void()> task)
         = 0;
+    // A monotonic clock for back-off and refresh intervals, so that a clock
+    // set back stalls nothing; tests return a time they advance themselves.
+    virtual std::chrono::milliseconds now() const;
 };
 
 // The real thing: a single-shot timer of the default timer type.

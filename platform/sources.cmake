@@ -12,6 +12,7 @@ set(VEK_PLATFORM_SHARED_SOURCES
     crashhandler.h
     discwriters.h
     driversettings.h
+    durablefile.h
     localpeer.h
     machineguid.h
     pageoutput.h
@@ -32,6 +33,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/devmode.h
     windows/discwriters.cpp
     windows/driversettings.cpp
+    windows/durablefile.cpp
     windows/imapi2.h
     windows/localmemory.h
     windows/localpeer.cpp
@@ -58,6 +60,7 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/driveroptions.cpp
     linux/driveroptions.h
     linux/driversettings.cpp
+    linux/durablefile.cpp
     linux/localpeer.cpp
     linux/machineguid.cpp
     linux/pageoutput.cpp

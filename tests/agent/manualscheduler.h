@@ -48,6 +48,9 @@ public:
         return delays;
     }
 
+    std::chrono::milliseconds now() const override { return clock; }
+
     QList<std::chrono::milliseconds> history;  // every delay ever asked for
+    std::chrono::milliseconds clock { 0 };  // the worker's monotonic clock; tests move it
     QList<Pending> pending;
 };

@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 
 class RecordingScheduler final : public vek::agent::TickScheduler {
@@ -27,6 +28,13 @@ public:
         QTimer::singleShot(delay / divisor, context, std::move(task));
     }
 
+    // The real monotonic clock, moved on by what the test has skipped.
+    std::chrono::milliseconds now() const override
+    {
+        return TickScheduler::now() + std::chrono::milliseconds(skipped.load());
+    }
+    void skip(std::chrono::milliseconds time) { skipped += time.count(); }
+
     QList<std::chrono::milliseconds> delays() const
     {
         QMutexLocker lock(&mutex);
@@ -37,4 +45,5 @@ private:
     const int divisor;
     mutable QMutex mutex;
     QList<std::chrono::milliseconds> recorded;
+    std::atomic<long long> skipped { 0 };
 };

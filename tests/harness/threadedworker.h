@@ -21,6 +21,8 @@ public:
 
     agent::AgentWorker *worker() const { return m_worker; }
     const RecordingScheduler &scheduler() const { return *m_scheduler; }
+    // Moves the worker's clock on, as if that much time had passed.
+    void skipTime(std::chrono::milliseconds time) { m_scheduler->skip(time); }
 
     void start(const agent::AgentConfig &config);
     void stop();
