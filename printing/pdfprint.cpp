@@ -79,6 +79,8 @@ bool PrintPages(platform::PageJob &job, QPdfDocument &document, int copies)
                 static_cast<std::size_t>(image.bytesPerLine()) };
             if (!job.drawPage(bits, *at) || !job.endPage())
                 return false;
+            qCDebug(lcPdf).noquote()
+                << "page" << page + 1 << "of copy" << copy << "handed to the spooler";
         }
     }
     return true;

@@ -3,6 +3,7 @@
 // print order for a PDF, the CUPS jobs of a queue, and a saved profile.
 
 #include "agent/clinicapi.h"
+#include "tests/harness/cupsjobs.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -10,8 +11,6 @@
 #include <QList>
 #include <QString>
 #include <QUuid>
-
-#include <cups/cups.h>
 
 namespace vek::test {
 
@@ -32,26 +31,10 @@ inline QJsonObject PdfOrder(const QString &id, const QByteArray &pdf, const QStr
                 QCryptographicHash::hash(pdf, QCryptographicHash::Sha256).toHex()) } };
 }
 
-struct CupsJobInfo {
-    int id = 0;
-    QString title;
-};
-
-inline QList<CupsJobInfo> CupsJobs(const char *queue)
-{
-    cups_job_t *jobs = nullptr;
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ALL);
-    QList<CupsJobInfo> list;
-    for (int i = 0; i < count; ++i)
-        list.append({ jobs[i].id, QString::fromUtf8(jobs[i].title) });
-    cupsFreeJobs(count, jobs);
-    return list;
-}
-
 inline QList<int> CupsJobsTitled(const char *queue, const QString &title)
 {
     QList<int> ids;
-    for (const CupsJobInfo &job : CupsJobs(queue)) {
+    for (const CupsJob &job : CupsJobs(queue)) {
         if (job.title == title)
             ids.append(job.id);
     }

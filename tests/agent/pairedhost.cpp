@@ -51,7 +51,7 @@ int main(int argc, char **argv)
     }
     holdAt = qgetenv("VEK_HOST_HOLD");
     qInstallMessageHandler(HoldingHandler);
-    QLoggingCategory::setFilterRules(QStringLiteral("vek.desktop.debug=true"));
+    QLoggingCategory::setFilterRules(QStringLiteral("vek.desktop.debug=true\nvek.pdf.debug=true"));
 
     using vek::agent::AgentWorker;
     vek::agent::RegisterAgentMetaTypes();
