@@ -2,16 +2,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vek::platform::linuxbackend {
 namespace {
 
-// Shares are whole numbers out of kWhole, and each output cell's shares add
-// up to exactly kWhole, so white stays exactly white.
-constexpr std::uint32_t kWhole = 4096;
+// Shares are whole numbers out of a whole, and each output cell's shares add
+// up to exactly the whole, so white stays exactly white. Rows are summed
+// first: a source byte times a row share, summed, fits 16 bits; those sums
+// times column shares fit 32 bits.
+constexpr std::uint32_t kRowWhole = 256;
+constexpr std::uint32_t kColumnWhole = 4096;
+constexpr int kShift = 20;  // the two wholes multiplied
+constexpr std::uint32_t kRound = 1u << (kShift - 1);
 
-// The source cells an output cell covers, with their shares.
-template <typename Add> void CoveredCells(int outputIndex, int sourceSize, int outputSize, Add add)
+// The source cells an output cell covers, with their shares out of kWhole.
+template <std::uint32_t kWhole, typename Add>
+void CoveredCells(int outputIndex, int sourceSize, int outputSize, Add add)
 {
     const double scale = double(sourceSize) / outputSize;
     const double start = outputIndex * scale;
@@ -36,6 +47,89 @@ std::uint8_t Luma(std::uint32_t red, std::uint32_t green, std::uint32_t blue)
     return std::uint8_t((54 * red + 183 * green + 19 * blue + 128) >> 8);
 }
 
+std::uint32_t Load32(const std::uint8_t *bytes)
+{
+    std::uint32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// A pixel is white when its blue, green and red bytes are; the fourth byte
+// is unused.
+bool IsWhite(const std::uint8_t *pixel)
+{
+    constexpr std::uint8_t kUnused[4] = { 0, 0, 0, 0xff };
+    std::uint32_t unused;
+    std::memcpy(&unused, kUnused, sizeof unused);
+    return (Load32(pixel) | unused) == 0xffffffffu;
+}
+
+template <bool Rgb>
+void Store(std::uint32_t blue, std::uint32_t green, std::uint32_t red, std::uint8_t *out)
+{
+    if constexpr (Rgb) {
+        out[0] = std::uint8_t(red);
+        out[1] = std::uint8_t(green);
+        out[2] = std::uint8_t(blue);
+    } else {
+        out[0] = Luma(red, green, blue);
+    }
+}
+
+// Output columns [from, to) from a row of sums, each from tapsPerColumn
+// shares.
+template <bool Rgb>
+void SumColumns(const std::uint16_t *sums, const int *tapFirst, const std::uint16_t *shares,
+    int tapsPerColumn, int from, int to, std::uint8_t *out)
+{
+    constexpr int step = Rgb ? 3 : 1;
+    const int taps = tapsPerColumn;
+    for (int c = from; c < to; ++c, out += step) {
+        const std::uint16_t *sum = sums + std::size_t(tapFirst[c]) * 4;
+        const std::uint16_t *share = shares + std::size_t(c) * std::size_t(taps);
+        std::uint32_t total[4] = { kRound, kRound, kRound, kRound };
+        for (int t = 0; t < taps; ++t) {
+            for (int k = 0; k < 4; ++k)
+                total[k] += std::uint32_t(share[t]) * sum[t * 4 + k];
+        }
+        Store<Rgb>(total[0] >> kShift, total[1] >> kShift, total[2] >> kShift, out);
+    }
+}
+
+#if defined(__SSE2__)
+// The same with SSE2 (every x86-64 processor has it): the column's taps come
+// in pairs, each pair's sums interleaved by channel and multiplied and added
+// in one step. The multiply is signed, so the sums (up to 65,280) are offset
+// by -32,768 and the offset times the shares' total is added back.
+template <bool Rgb>
+void SumColumnsSse2(const std::uint16_t *sums, const int *tapFirst, const std::uint16_t *shares,
+    int tapsPerColumn, int from, int to, std::uint8_t *out)
+{
+    constexpr int step = Rgb ? 3 : 1;
+    const __m128i flip = _mm_set1_epi16(std::int16_t(0x8000));
+    const __m128i back = _mm_set1_epi32(std::int32_t(32768 * kColumnWhole + kRound));
+    const int pairs = tapsPerColumn / 2;
+    for (int c = from; c < to; ++c, out += step) {
+        const std::uint16_t *sum = sums + std::size_t(tapFirst[c]) * 4;
+        const std::uint16_t *share = shares + std::size_t(c) * std::size_t(tapsPerColumn);
+        __m128i total = back;
+        for (int p = 0; p < pairs; ++p, sum += 8, share += 2) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(sum));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(sum + 4));
+            const __m128i pair = _mm_xor_si128(_mm_unpacklo_epi16(a, b), flip);
+            std::uint32_t twoShares;
+            std::memcpy(&twoShares, share, sizeof twoShares);
+            total = _mm_add_epi32(
+                total, _mm_madd_epi16(pair, _mm_set1_epi32(std::int32_t(twoShares))));
+        }
+        total = _mm_srli_epi32(total, kShift);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(total, total), total);
+        const std::uint32_t bgrx = std::uint32_t(_mm_cvtsi128_si32(bytes));
+        Store<Rgb>(bgrx & 0xff, (bgrx >> 8) & 0xff, (bgrx >> 16) & 0xff, out);
+    }
+}
+#endif
+
 }  // namespace
 
 RowScaler::RowScaler(
@@ -45,27 +139,65 @@ RowScaler::RowScaler(
     , m_output(output)
     , m_sameSize(width == page.width && height == page.height)
     , m_firstColumn(firstColumn)
+    , m_columns(std::max(0, endColumn - firstColumn))
 {
-    m_tapStart.reserve(std::size_t(std::max(0, endColumn - firstColumn)) + 1);
-    for (int column = firstColumn; column < endColumn; ++column) {
-        m_tapStart.push_back(int(m_taps.size()));
-        CoveredCells(column, page.width, width, [this](int index, std::uint32_t share) {
-            m_taps.push_back({ index, share });
-        });
+    if (m_sameSize)
+        return;
+    // Each column's taps, then its shares laid out by source column from the
+    // first it covers.
+    std::vector<Tap> taps;
+    std::vector<int> tapStart;
+    tapStart.reserve(std::size_t(m_columns) + 1);
+    m_tapFirst.resize(std::size_t(m_columns));
+    for (int c = 0; c < m_columns; ++c) {
+        tapStart.push_back(int(taps.size()));
+        CoveredCells<kColumnWhole>(
+            firstColumn + c, page.width, width, [&](int index, std::uint32_t share) {
+                taps.push_back({ index, share });
+            });
+        m_tapFirst[std::size_t(c)] = taps[std::size_t(tapStart.back())].index;
+        m_tapsPerColumn
+            = std::max(m_tapsPerColumn, taps.back().index - m_tapFirst[std::size_t(c)] + 1);
     }
-    m_tapStart.push_back(int(m_taps.size()));
-    if (!m_sameSize)
-        m_sums.resize(std::size_t(page.width) * 4);
+    tapStart.push_back(int(taps.size()));
+    m_tapsPerColumn += m_tapsPerColumn % 2;  // whole pairs
+    m_shares.assign(std::size_t(m_columns) * std::size_t(m_tapsPerColumn), 0);
+    for (int c = 0; c < m_columns; ++c) {
+        for (int t = tapStart[std::size_t(c)]; t < tapStart[std::size_t(c) + 1]; ++t) {
+            const Tap &tap = taps[std::size_t(t)];
+            m_shares[std::size_t(c) * std::size_t(m_tapsPerColumn)
+                + std::size_t(tap.index - m_tapFirst[std::size_t(c)])]
+                = std::uint16_t(tap.share);
+        }
+    }
+    // Columns near the right edge read past it with share 0.
+    m_sums.assign(std::size_t(page.width + m_tapsPerColumn) * 4, 0);
+    m_ink.resize(std::size_t(page.height));
+}
+
+const RowScaler::Ink &RowScaler::inkOf(int sourceRow)
+{
+    Ink &ink = m_ink[std::size_t(sourceRow)];
+    if (ink.first >= 0)
+        return ink;
+    const std::uint8_t *pixels = m_page.bits + std::size_t(sourceRow) * m_page.bytesPerLine;
+    int first = 0;
+    while (first < m_page.width && IsWhite(pixels + std::size_t(first) * 4))
+        ++first;
+    int end = m_page.width;
+    while (end > first && IsWhite(pixels + std::size_t(end - 1) * 4))
+        --end;
+    ink = { first, end };
+    return ink;
 }
 
 void RowScaler::row(int y, std::uint8_t *out)
 {
-    const int columns = int(m_tapStart.size()) - 1;
     const int step = channels();
     if (m_sameSize) {
         const std::uint8_t *source
             = m_page.bits + std::size_t(y) * m_page.bytesPerLine + std::size_t(m_firstColumn) * 4;
-        for (int c = 0; c < columns; ++c, source += 4, out += step) {
+        for (int c = 0; c < m_columns; ++c, source += 4, out += step) {
             if (m_output == Output::Rgb) {
                 out[0] = source[2];
                 out[1] = source[1];
@@ -79,52 +211,76 @@ void RowScaler::row(int y, std::uint8_t *out)
 
     // Output rows that cover the same source rows are the same row.
     m_rowTaps.clear();
-    CoveredCells(y, m_page.height, m_height, [this](int sourceRow, std::uint32_t share) {
+    CoveredCells<kRowWhole>(y, m_page.height, m_height, [this](int sourceRow, std::uint32_t share) {
         m_rowTaps.push_back({ sourceRow, share });
     });
-    const std::size_t outputBytes = std::size_t(columns) * std::size_t(step);
+    const std::size_t outputBytes = std::size_t(m_columns) * std::size_t(step);
     if (m_lastRowValid && m_rowTaps == m_lastRowTaps) {
         std::copy(m_lastRow.begin(), m_lastRow.end(), out);
         return;
     }
 
-    // All four bytes of each pixel, so that the loop runs over contiguous memory.
-    std::fill(m_sums.begin(), m_sums.end(), 0u);
-    const std::size_t sumCount = m_sums.size();
+    // Only the part of the row under ink needs sums; the rest is white.
+    std::fill(out, out + outputBytes, std::uint8_t(0xff));
+    int inkFirst = m_page.width;
+    int inkEnd = 0;
     for (const Tap &tap : m_rowTaps) {
-        const std::uint8_t *source = m_page.bits + std::size_t(tap.index) * m_page.bytesPerLine;
-        std::uint32_t *sum = m_sums.data();
-        const std::uint32_t share = tap.share;
-        for (std::size_t i = 0; i < sumCount; ++i)
-            sum[i] += share * source[i];
+        const Ink &ink = inkOf(tap.index);
+        if (ink.first < ink.end) {
+            inkFirst = std::min(inkFirst, ink.first);
+            inkEnd = std::max(inkEnd, ink.end);
+        }
+    }
+    const auto columnsBegin = m_tapFirst.begin();
+    const int from
+        = int(std::lower_bound(columnsBegin, m_tapFirst.end(), inkFirst - m_tapsPerColumn + 1)
+            - columnsBegin);
+    const int to = int(std::lower_bound(columnsBegin, m_tapFirst.end(), inkEnd) - columnsBegin);
+    if (from < to) {
+        const std::size_t sumFirst = std::size_t(m_tapFirst[from]) * 4;
+        const std::size_t sumEnd
+            = std::size_t(std::min(m_page.width, m_tapFirst[to - 1] + m_tapsPerColumn)) * 4;
+        std::uint16_t *const sums = m_sums.data();
+        bool firstTap = true;
+        for (const Tap &tap : m_rowTaps) {
+            const std::uint8_t *source = m_page.bits + std::size_t(tap.index) * m_page.bytesPerLine;
+            const auto share = std::uint16_t(tap.share);
+            if (firstTap) {
+                for (std::size_t i = sumFirst; i < sumEnd; ++i)
+                    sums[i] = std::uint16_t(share * source[i]);
+            } else {
+                for (std::size_t i = sumFirst; i < sumEnd; ++i)
+                    sums[i] = std::uint16_t(sums[i] + share * source[i]);
+            }
+            firstTap = false;
+        }
+        writeColumns(from, to, out + std::size_t(from) * std::size_t(step));
     }
 
-    constexpr std::uint64_t kRound = std::uint64_t(kWhole) * kWhole / 2;
-    constexpr std::uint64_t kDivisor = std::uint64_t(kWhole) * kWhole;
-    std::uint8_t *const rowStart = out;
-    for (int c = 0; c < columns; ++c, out += step) {
-        std::uint64_t blue = kRound, green = kRound, red = kRound;
-        for (int t = m_tapStart[c]; t < m_tapStart[c + 1]; ++t) {
-            const std::uint32_t *sum = &m_sums[std::size_t(m_taps[t].index) * 4];
-            const std::uint64_t share = m_taps[t].share;
-            blue += share * sum[0];
-            green += share * sum[1];
-            red += share * sum[2];
-        }
-        const auto r = std::uint32_t(red / kDivisor);
-        const auto g = std::uint32_t(green / kDivisor);
-        const auto b = std::uint32_t(blue / kDivisor);
-        if (m_output == Output::Rgb) {
-            out[0] = std::uint8_t(r);
-            out[1] = std::uint8_t(g);
-            out[2] = std::uint8_t(b);
-        } else {
-            out[0] = Luma(r, g, b);
-        }
+    if (m_height > m_page.height) {
+        m_lastRow.assign(out, out + outputBytes);
+        std::swap(m_lastRowTaps, m_rowTaps);
+        m_lastRowValid = true;
     }
-    m_lastRow.assign(rowStart, rowStart + outputBytes);
-    std::swap(m_lastRowTaps, m_rowTaps);
-    m_lastRowValid = true;
+}
+
+void RowScaler::writeColumns(int from, int to, std::uint8_t *out) const
+{
+    const std::uint16_t *sums = m_sums.data();
+    const int *first = m_tapFirst.data();
+    const std::uint16_t *shares = m_shares.data();
+    const int taps = m_tapsPerColumn;
+#if defined(__SSE2__)
+    if (m_output == Output::Rgb)
+        SumColumnsSse2<true>(sums, first, shares, taps, from, to, out);
+    else
+        SumColumnsSse2<false>(sums, first, shares, taps, from, to, out);
+#else
+    if (m_output == Output::Rgb)
+        SumColumns<true>(sums, first, shares, taps, from, to, out);
+    else
+        SumColumns<false>(sums, first, shares, taps, from, to, out);
+#endif
 }
 
 }  // namespace vek::platform::linuxbackend

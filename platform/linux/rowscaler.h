@@ -32,15 +32,26 @@ private:
         std::uint32_t share;
         bool operator==(const Tap &) const = default;
     };
+    struct Ink {
+        int first = -1;  // -1 while the row was not looked at
+        int end = 0;  // first == end: the row is white
+    };
+    const Ink &inkOf(int sourceRow);
+    void writeColumns(int firstColumn, int endColumn, std::uint8_t *out) const;
+
     PageImage m_page;
     int m_height;
     Output m_output;
     bool m_sameSize;
     int m_firstColumn;
-    // Per output column: its taps m_taps[m_tapStart[c] .. m_tapStart[c + 1]).
-    std::vector<int> m_tapStart;
-    std::vector<Tap> m_taps;
-    std::vector<std::uint32_t> m_sums;  // one source row of sums, four bytes per pixel
+    int m_columns;
+    // Per output column: its taps are source columns m_tapFirst[c] onward,
+    // with shares m_shares[c * m_tapsPerColumn ...], unused ones 0.
+    int m_tapsPerColumn = 0;
+    std::vector<int> m_tapFirst;
+    std::vector<std::uint16_t> m_shares;
+    std::vector<std::uint16_t> m_sums;  // one source row of sums, four per pixel
+    std::vector<Ink> m_ink;  // per source row, the span that is not white
     std::vector<Tap> m_rowTaps;  // the source rows of the output row being made
     std::vector<Tap> m_lastRowTaps;
     std::vector<std::uint8_t> m_lastRow;  // the previous output row, for repeats

@@ -39,6 +39,24 @@ std::vector<std::vector<std::uint8_t>> Scale(
     return rows;
 }
 
+// The exact area average of one channel (shift 16 red, 8 green, 0 blue) at
+// output pixel (x, y), in doubles.
+double AreaAverage(
+    const std::vector<std::uint32_t> &bits, QSize source, QSize target, int x, int y, int shift)
+{
+    const double sx = double(source.width()) / target.width();
+    const double sy = double(source.height()) / target.height();
+    double total = 0;
+    for (int j = int(y * sy); j < source.height() && j < (y + 1) * sy; ++j) {
+        const double h = std::min<double>(j + 1, (y + 1) * sy) - std::max<double>(j, y * sy);
+        for (int i = int(x * sx); i < source.width() && i < (x + 1) * sx; ++i) {
+            const double w = std::min<double>(i + 1, (x + 1) * sx) - std::max<double>(i, x * sx);
+            total += w * h * ((bits[std::size_t(j) * source.width() + i] >> shift) & 0xff);
+        }
+    }
+    return total / (sx * sy);
+}
+
 }  // namespace
 
 class TestLinuxRowScaler : public QObject {
@@ -68,6 +86,47 @@ private slots:
                 for (std::size_t i = 0; i < row.size(); i += 3) {
                     const std::uint32_t pixel = (row[i] << 16) | (row[i + 1] << 8) | row[i + 2];
                     QCOMPARE(pixel, colour);
+                }
+            }
+        }
+    }
+
+    // Islands of ink on white, so that rows and columns are partly, wholly or
+    // not at all white, against the exact average.
+    void matchesTheExactAverage_data()
+    {
+        QTest::addColumn<QSize>("source");
+        QTest::addColumn<QSize>("target");
+        QTest::newRow("a page into its printable area") << QSize(248, 351) << QSize(236, 334);
+        QTest::newRow("a label just smaller") << QSize(591, 30) << QSize(590, 29);
+        QTest::newRow("enlarged for a finer printer") << QSize(60, 40) << QSize(125, 83);
+        QTest::newRow("shrunk for a coarse printer") << QSize(250, 120) << QSize(61, 29);
+    }
+    void matchesTheExactAverage()
+    {
+        QFETCH(QSize, source);
+        QFETCH(QSize, target);
+        const auto bits
+            = MakePage(source.width(), source.height(), [](int x, int y) -> std::uint32_t {
+                  if ((x / 7 + y / 5) % 4 == 0 && x % 50 < 30 && y % 23 < 11)
+                      return std::uint32_t(x * 37 % 256) << 16 | std::uint32_t(y * 11 % 256) << 8
+                          | 0x40;
+                  return x == 0 && y % 9 == 0 ? 0x000000u : 0xffffffu;
+              });
+        const auto rows
+            = Scale(Image(bits, source.width(), source.height()), target.width(), target.height());
+        for (int y = 0; y < target.height(); ++y) {
+            for (int x = 0; x < target.width(); ++x) {
+                for (int k = 0; k < 3; ++k) {
+                    const double exact = AreaAverage(bits, source, target, x, y, 16 - 8 * k);
+                    const int got = rows[std::size_t(y)][std::size_t(x * 3 + k)];
+                    if (std::abs(got - exact) > 1.0)
+                        QFAIL(qPrintable(QString("pixel %1,%2 channel %3: %4, exact %5")
+                                             .arg(x)
+                                             .arg(y)
+                                             .arg(k)
+                                             .arg(got)
+                                             .arg(exact)));
                 }
             }
         }
