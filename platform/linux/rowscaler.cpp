@@ -47,21 +47,21 @@ std::uint8_t Luma(std::uint32_t red, std::uint32_t green, std::uint32_t blue)
     return std::uint8_t((54 * red + 183 * green + 19 * blue + 128) >> 8);
 }
 
-std::uint32_t Load32(const std::uint8_t *bytes)
+// Pixels are white when their blue, green and red bytes are; the fourth
+// byte is unused. Two pixels at a time.
+bool AreWhite(const std::uint8_t *twoPixels)
 {
-    std::uint32_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
+    constexpr std::uint8_t kUnused[8] = { 0, 0, 0, 0xff, 0, 0, 0, 0xff };
+    std::uint64_t unused;
+    std::memcpy(&unused, kUnused, sizeof unused);
+    std::uint64_t pixels;
+    std::memcpy(&pixels, twoPixels, sizeof pixels);
+    return (pixels | unused) == ~std::uint64_t(0);
 }
 
-// A pixel is white when its blue, green and red bytes are; the fourth byte
-// is unused.
 bool IsWhite(const std::uint8_t *pixel)
 {
-    constexpr std::uint8_t kUnused[4] = { 0, 0, 0, 0xff };
-    std::uint32_t unused;
-    std::memcpy(&unused, kUnused, sizeof unused);
-    return (Load32(pixel) | unused) == 0xffffffffu;
+    return pixel[0] == 0xff && pixel[1] == 0xff && pixel[2] == 0xff;
 }
 
 template <bool Rgb>
@@ -103,13 +103,13 @@ void SumColumns(const std::uint16_t *sums, const int *tapFirst, const std::uint1
 // by -32,768 and the offset times the shares' total is added back.
 template <bool Rgb>
 void SumColumnsSse2(const std::uint16_t *sums, const int *tapFirst, const std::uint16_t *shares,
-    int tapsPerColumn, int from, int to, std::uint8_t *out)
+    const std::uint16_t *pairsOf, int tapsPerColumn, int from, int to, std::uint8_t *out)
 {
     constexpr int step = Rgb ? 3 : 1;
     const __m128i flip = _mm_set1_epi16(std::int16_t(0x8000));
     const __m128i back = _mm_set1_epi32(std::int32_t(32768 * kColumnWhole + kRound));
-    const int pairs = tapsPerColumn / 2;
     for (int c = from; c < to; ++c, out += step) {
+        const int pairs = pairsOf[c];
         const std::uint16_t *sum = sums + std::size_t(tapFirst[c]) * 4;
         const std::uint16_t *share = shares + std::size_t(c) * std::size_t(tapsPerColumn);
         __m128i total = back;
@@ -162,6 +162,7 @@ RowScaler::RowScaler(
     tapStart.push_back(int(taps.size()));
     m_tapsPerColumn += m_tapsPerColumn % 2;  // whole pairs
     m_shares.assign(std::size_t(m_columns) * std::size_t(m_tapsPerColumn), 0);
+    m_pairs.resize(std::size_t(m_columns));
     for (int c = 0; c < m_columns; ++c) {
         for (int t = tapStart[std::size_t(c)]; t < tapStart[std::size_t(c) + 1]; ++t) {
             const Tap &tap = taps[std::size_t(t)];
@@ -169,6 +170,9 @@ RowScaler::RowScaler(
                 + std::size_t(tap.index - m_tapFirst[std::size_t(c)])]
                 = std::uint16_t(tap.share);
         }
+        const int used = taps[std::size_t(tapStart[std::size_t(c) + 1]) - 1].index
+            - m_tapFirst[std::size_t(c)] + 1;
+        m_pairs[std::size_t(c)] = std::uint16_t((used + 1) / 2);
     }
     // Columns near the right edge read past it with share 0.
     m_sums.assign(std::size_t(page.width + m_tapsPerColumn) * 4, 0);
@@ -182,9 +186,13 @@ const RowScaler::Ink &RowScaler::inkOf(int sourceRow)
         return ink;
     const std::uint8_t *pixels = m_page.bits + std::size_t(sourceRow) * m_page.bytesPerLine;
     int first = 0;
+    while (first + 2 <= m_page.width && AreWhite(pixels + std::size_t(first) * 4))
+        first += 2;
     while (first < m_page.width && IsWhite(pixels + std::size_t(first) * 4))
         ++first;
     int end = m_page.width;
+    while (end - 2 >= first && AreWhite(pixels + std::size_t(end - 2) * 4))
+        end -= 2;
     while (end > first && IsWhite(pixels + std::size_t(end - 1) * 4))
         --end;
     ink = { first, end };
@@ -272,9 +280,9 @@ void RowScaler::writeColumns(int from, int to, std::uint8_t *out) const
     const int taps = m_tapsPerColumn;
 #if defined(__SSE2__)
     if (m_output == Output::Rgb)
-        SumColumnsSse2<true>(sums, first, shares, taps, from, to, out);
+        SumColumnsSse2<true>(sums, first, shares, m_pairs.data(), taps, from, to, out);
     else
-        SumColumnsSse2<false>(sums, first, shares, taps, from, to, out);
+        SumColumnsSse2<false>(sums, first, shares, m_pairs.data(), taps, from, to, out);
 #else
     if (m_output == Output::Rgb)
         SumColumns<true>(sums, first, shares, taps, from, to, out);

@@ -50,6 +50,7 @@ private:
     int m_tapsPerColumn = 0;
     std::vector<int> m_tapFirst;
     std::vector<std::uint16_t> m_shares;
+    std::vector<std::uint16_t> m_pairs;  // per column, the pairs of shares it uses
     std::vector<std::uint16_t> m_sums;  // one source row of sums, four per pixel
     std::vector<Ink> m_ink;  // per source row, the span that is not white
     std::vector<Tap> m_rowTaps;  // the source rows of the output row being made
