@@ -2,8 +2,10 @@
 # Benchmarks on loopback with a private CUPS daemon.
 #   tools/bench.sh [ORDERS]      the local-node road (clinic order to paper)
 #                                against the spooler alone; default 100 orders
-#   tools/bench.sh pdf [PAGES]   the PDF road against QtPdf rendering alone and
-#                                against CUPS's own PDF filter chain; default 20
+#   tools/bench.sh pdf [PAGES [ROUNDS]]
+#                                the PDF road against QtPdf rendering alone and
+#                                against CUPS's own PDF filter chain, taking
+#                                turns; default 20 pages, 5 rounds
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -37,7 +39,7 @@ export CUPS_SERVER="$cups/cups.sock" VEK_TEST_SINK_DIR="$cups/sink"
 if [ $mode = pdf ]; then
     mkdir -m 700 "$cups/runtime"
     QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$cups/runtime" VEK_BENCH_CUPSD_PID=$(cat "$cups/cupsd.pid") \
-        "$build/tests/$bench" "${1:-20}"
+        "$build/tests/$bench" "${1:-20}" ${2:+"$2"}
 else
     "$build/tests/$bench" "${1:-100}"
 fi
