@@ -13,6 +13,8 @@ packages=(
     cups cups-client cups-bsd
     g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
     doctest-dev xvfb trayer xdotool clang-format
+    # Tests encrypt a PDF of their own with it.
+    qpdf
 )
 
 missing=()

@@ -11,7 +11,7 @@ seconds=${1:-60}
 command -v clang++-14 >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang-14 libclang-rt-14-dev
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
       -DVEK_FUZZ=ON -DVEK_SANITIZE=ON -DVEK_WINDOWS_BACKEND=OFF >/dev/null
-targets=(fuzz_orderenvelope fuzz_serverlist)
+targets=(fuzz_orderenvelope fuzz_serverlist fuzz_validatepdf)
 cmake --build "$build" --target "${targets[@]}" -j "$(nproc)"
 for target in "${targets[@]}"; do
     mkdir -p "$build/corpus/$target"

@@ -1,0 +1,140 @@
+#include "printing/pdfprint.h"
+
+#include "platform/driversettings.h"
+#include "platform/pageoutput.h"
+#include "platform/printjobtext.h"
+#include "printing/pageplacement.h"
+#include "printing/printablepdf.h"
+#include "printing/profilestore.h"
+#include "printing/systemtexts.h"
+
+#include <QImage>
+#include <QLoggingCategory>
+#include <QPainter>
+
+namespace vek::printing {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcPdf, "vek.pdf", QtWarningMsg)
+
+constexpr const char *kProfileChanged = "Printer disabled or profile changed";
+constexpr const char *kDriverChanged = "Printer driver changed; save the profile again";
+constexpr const char *kCannotOpen = "Cannot open configured printer";
+constexpr const char *kInterrupted
+    = "Print transmission interrupted; check output before reprinting";
+
+PdfPrintResult Refused(std::string error)
+{
+    PdfPrintResult result;
+    result.status = PdfPrintResult::Refused;
+    result.error = std::move(error);
+    return result;
+}
+
+// Renders a page at its bitmap size onto white paper: the renderer leaves the
+// page's background transparent, so white is painted behind it in the same
+// image rather than into a second full-page copy.
+QImage RenderOnWhite(QPdfDocument &document, int page, QSize size)
+{
+    QImage image = document.render(page, size);
+    if (image.isNull() || image.size() != size)
+        return {};
+    if (image.format() != QImage::Format_ARGB32_Premultiplied
+        && image.format() != QImage::Format_ARGB32 && image.format() != QImage::Format_RGB32) {
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull())
+            return {};
+    }
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationOver);
+    painter.fillRect(image.rect(), Qt::white);
+    return image;
+}
+
+// Prints every copy of every page into the started job; false when the
+// renderer, the device or the spooler failed on the way.
+bool PrintPages(platform::PageJob &job, QPdfDocument &document, int copies)
+{
+    const int pages = document.pageCount();
+    for (int copy = 1; copy <= copies; ++copy) {
+        for (int page = 0; page < pages; ++page) {
+            const QSizeF points = document.pagePointSize(page);
+            const auto bitmapSize = PageBitmapSize(points.width(), points.height());
+            if (!bitmapSize)
+                return false;
+            const QImage image = RenderOnWhite(document, page, *bitmapSize);
+            if (image.isNull()) {
+                qCWarning(lcPdf) << "page" << page + 1 << "did not render";
+                return false;
+            }
+            if (!job.startPage())
+                return false;
+            const auto at = PlacePage(points.width(), points.height(), job.printableArea());
+            if (!at) {
+                qCWarning(lcPdf) << "the device reports no usable printable area";
+                return false;
+            }
+            const platform::PageImage bits { image.constBits(), image.width(), image.height(),
+                static_cast<std::size_t>(image.bytesPerLine()) };
+            if (!job.drawPage(bits, *at) || !job.endPage())
+                return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+PdfPrintResult PrintPdfWithProfile(const QString &systemName, const QString &profileId,
+    const QString &version, const QByteArray &bytes, int copies, const QString &orderId)
+{
+    PrintablePdf pdf(bytes);
+    if (!pdf.error().empty())
+        return Refused(pdf.error());
+
+    // The profile id names a place in the store, so only an id of the stored
+    // form is looked up; and the bytes printed with must be the very bytes
+    // the server's version names, since the dialog may be saving beside us.
+    if (!IsStoredIdForm(profileId) || !IsQueueEnabled(systemName) || copies < 1
+        || copies > kMaxCopies)
+        return Refused(kProfileChanged);
+    const StoredProfile profile = ReadProfile(systemName, profileId);
+    if (profile.version != version || SettingsVersion(profile.devmode) != version)
+        return Refused(kProfileChanged);
+
+    const std::string queue = systemName.toStdString();
+    const platform::Bytes saved(profile.devmode.begin(), profile.devmode.end());
+    const auto settings
+        = saved.empty() ? std::nullopt : platform::SettingsForPrinting(queue, saved);
+    if (!settings)
+        return Refused(kDriverChanged);
+
+    const std::string title = platform::JobTitle(("Vek " + orderId).toStdString());
+    platform::PageJobStart start = platform::StartPageJob(queue, *settings, title);
+    if (start.error == platform::PageJobError::Rejected)
+        return Refused(systemtext::kPrintJobRejected);
+    if (!start.job)
+        return Refused(kCannotOpen);
+
+    platform::PageJob &job = *start.job;
+    PdfPrintResult result;
+    result.spoolJobId = job.jobId();
+    if (!PrintPages(job, pdf.document(), copies)) {
+        qCWarning(lcPdf) << "job" << result.spoolJobId << "failed on the way; aborting";
+        job.abort();
+        result.status = PdfPrintResult::Interrupted;
+        result.error = kInterrupted;
+        return result;
+    }
+    if (!job.finish()) {
+        qCWarning(lcPdf) << "job" << result.spoolJobId << "was not taken by the spooler";
+        result.status = PdfPrintResult::Interrupted;
+        result.error = kInterrupted;
+        return result;
+    }
+    result.status = PdfPrintResult::Spooled;
+    return result;
+}
+
+}  // namespace vek::printing
