@@ -57,9 +57,11 @@ private:
     void scheduleNextPoll();
     void scheduleTick(std::chrono::milliseconds delay);
     void runEnrolment(const QString &enrolmentSecret);
+    void finishShutdownIfIdle();
 
     bool busy = false;
     bool shutdownRequested = false;
+    bool enrolling = false;  // an enrolment waits for the clinic; a drain waits for it
     NodeClient node { this };  // a child, so it moves with the worker to its thread
     AgentConfig config;
     bool running = false;
