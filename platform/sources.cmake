@@ -7,6 +7,8 @@
 # VEK_PLATFORM_LINUX_SOURCES     CUPS, OpenSSL, sysfs/procfs; may use Qt Core
 set(VEK_PLATFORM_SHARED_SOURCES
     credentialseal.h
+    crashdumpnames.cpp
+    crashdumpnames.h
     crashhandler.h
     discwriters.h
     driversettings.h
@@ -21,6 +23,8 @@ set(VEK_PLATFORM_SHARED_SOURCES
 )
 set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/comsupport.h
+    windows/crashdump.h
+    windows/crashhandler.cpp
     windows/credentialseal.cpp
     windows/devcontext.cpp
     windows/devcontext.h
@@ -30,6 +34,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/driversettings.cpp
     windows/imapi2.h
     windows/localmemory.h
+    windows/localpeer.cpp
     windows/machineguid.cpp
     windows/pageoutput.cpp
     windows/printerhandle.h
@@ -37,18 +42,23 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/rawdocument.cpp
     windows/rawdocument.h
     windows/rawspool.cpp
+    windows/startatsignin.cpp
     windows/winerror.cpp
     windows/winerror.h
     windows/wintext.cpp
     windows/wintext.h
 )
 set(VEK_PLATFORM_LINUX_SOURCES
+    linux/crashhandler.cpp
     linux/credentialseal.cpp
     linux/cupsobjects.h
+    linux/desktopentry.cpp
+    linux/desktopentry.h
     linux/discwriters.cpp
     linux/driveroptions.cpp
     linux/driveroptions.h
     linux/driversettings.cpp
+    linux/localpeer.cpp
     linux/machineguid.cpp
     linux/pageoutput.cpp
     linux/printers.cpp
@@ -63,6 +73,7 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/rowscaler.h
     linux/settingsblock.cpp
     linux/settingsblock.h
+    linux/startatsignin.cpp
     linux/systemroot.cpp
     linux/systemroot.h
 )

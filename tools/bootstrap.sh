@@ -15,6 +15,8 @@ packages=(
     doctest-dev xvfb trayer xdotool clang-format
     # Tests encrypt a PDF of their own with it.
     qpdf
+    # Checks the autostart entry the agent writes.
+    desktop-file-utils
 )
 
 missing=()

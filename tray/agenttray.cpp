@@ -2,12 +2,13 @@
 
 #include "notices.h"
 #include "setupdialog.h"
-#include "signinswitch.h"
+#include "signinfailure.h"
 #include "statelook.h"
 
 #include "agent/agentworker.h"
 #include "agent/configfile.h"
 #include "agent/identity.h"
+#include "app/startatsignin.h"
 #include "printing/systemtexts.h"
 #include "printing/ui/printprofilesdialog.h"
 
@@ -99,7 +100,7 @@ void AgentTray::buildMenu()
         this, [] { printing::ShowPrintProfilesDialog(nullptr); });
     runAtLogonAction = menu->addAction(tr("Start when I sign in"));
     runAtLogonAction->setCheckable(true);
-    runAtLogonAction->setChecked(RunAtSignInEnabled());
+    runAtLogonAction->setChecked(IsRunAtLogonEnabled());
     connect(runAtLogonAction, &QAction::toggled, this, &AgentTray::toggleRunAtLogon);
     signOutAction = menu->addAction(tr("Sign this workstation out"));
     signOutAction->setEnabled(false);
@@ -229,7 +230,7 @@ void AgentTray::onEnrolmentFinished(bool ok, QString detail, QString token)
         return;
     }
     config.token = token;
-    if (SetRunAtSignInEnabled(true)) {
+    if (SetRunAtLogon(true)) {
         const QSignalBlocker blocker(runAtLogonAction);
         runAtLogonAction->setChecked(true);
     }
@@ -249,7 +250,7 @@ void AgentTray::signOut()
     emit requestStop();
     config.token.clear();
     ClearStoredToken();
-    SetRunAtSignInEnabled(false);
+    SetRunAtLogon(false);
     {
         const QSignalBlocker blocker(runAtLogonAction);
         runAtLogonAction->setChecked(false);
@@ -259,11 +260,11 @@ void AgentTray::signOut()
 
 void AgentTray::toggleRunAtLogon(bool enabled)
 {
-    if (SetRunAtSignInEnabled(enabled))
+    if (SetRunAtLogon(enabled))
         return;
     ShowWarningBox(ProductName(), RunAtSignInFailureText());
     const QSignalBlocker blocker(runAtLogonAction);
-    runAtLogonAction->setChecked(RunAtSignInEnabled());
+    runAtLogonAction->setChecked(IsRunAtLogonEnabled());
 }
 
 void AgentTray::beginInstallerDrain(QLocalSocket *installer)

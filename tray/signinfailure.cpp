@@ -1,29 +1,10 @@
-#include "signinswitch.h"
+#include "signinfailure.h"
 
-#include "platform/startatsignin.h"
 #include "vek/product.h"
 
 #include <QCoreApplication>
-#include <QString>
 
 namespace vek::agent {
-
-namespace {
-std::string ProgramPath()
-{
-    return QCoreApplication::applicationFilePath().toStdString();
-}
-}  // namespace
-
-bool RunAtSignInEnabled()
-{
-    return platform::IsRunAtSignInEnabled(ProgramPath());
-}
-
-bool SetRunAtSignInEnabled(bool enabled)
-{
-    return platform::SetRunAtSignIn(enabled, ProgramPath());
-}
 
 QString RunAtSignInFailureText()
 {
