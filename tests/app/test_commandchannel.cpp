@@ -41,6 +41,7 @@ private slots:
     void prepareForUpdate();
     void anotherUsersConnectionRefused_data();
     void anotherUsersConnectionRefused();
+    void anotherUsersChannelGetsNothing();
 
 private:
     // Returns once the channel has handled everything sent on earlier
@@ -350,6 +351,36 @@ void CommandChannelTest::anotherUsersConnectionRefused()
         address = target;
     flushChannel();
     QCOMPARE(setups->size(), 0);
+}
+
+void CommandChannelTest::anotherUsersChannelGetsNothing()
+{
+    if (::geteuid() != 0)
+        QSKIP("running a listener as another user needs root");
+    const QString shared = home->filePath("shared");
+    QVERIFY(QDir().mkpath(shared));
+    const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+        | QFile::WriteOther | QFile::ExeOther | QFile::ReadGroup | QFile::WriteGroup
+        | QFile::ExeGroup;
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/vek_channelclient",
+        shared + "/vek_channelclient"));
+    QVERIFY(QFile::setPermissions(shared + "/vek_channelclient", everyone));
+    QVERIFY(QFile::setPermissions(shared, everyone));
+    QVERIFY(
+        QFile::setPermissions(home->path(), QFile::permissions(home->path()) | QFile::ExeOther));
+
+    // A squatter of another user listens where the agent's channel would be.
+    QProcess squatter;
+    squatter.start("setpriv",
+        { "--reuid=nobody", "--regid=nogroup", "--clear-groups", shared + "/vek_channelclient",
+            "--listen", shared + "/channel" });
+    QVERIFY(squatter.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(squatter.canReadLine(), 10000);
+    QCOMPARE(squatter.readLine(), QByteArray("listening\n"));
+
+    QVERIFY(!vek::app::ForwardSetup(shared + "/channel"));
+    QVERIFY(squatter.waitForFinished(10000));
+    QCOMPARE(squatter.readAllStandardOutput(), QByteArray("nothing\n"));
 }
 
 QTEST_MAIN(CommandChannelTest)
