@@ -71,6 +71,8 @@ void Wait(int ms)
 void Measure(const QString &name, qint64 pid, int seconds, const FakeClinicServer *server)
 {
     QList<qint64> quiet, all;
+    qint64 busySwitches = 0;
+    int busySeconds = 0;
     Sample previous = Read(pid);
     qint64 peakRss = previous.rssKiB;
     qsizetype requests = server ? server->requests().size() : 0;
@@ -80,8 +82,12 @@ void Measure(const QString &name, qint64 pid, int seconds, const FakeClinicServe
         const qint64 delta = now.switches - previous.switches;
         all.append(delta);
         const qsizetype seen = server ? server->requests().size() : 0;
-        if (seen == requests)
+        if (seen == requests) {
             quiet.append(delta);
+        } else {
+            busySwitches += delta;
+            ++busySeconds;
+        }
         requests = seen;
         peakRss = std::max(peakRss, now.rssKiB);
         previous = now;
@@ -93,8 +99,9 @@ void Measure(const QString &name, qint64 pid, int seconds, const FakeClinicServe
     QTextStream(stdout) << name << ": " << double(total) / seconds << " wake-ups/s overall, "
                         << (quiet.isEmpty() ? 0 : quiet[quiet.size() / 2])
                         << " per quiet second (median of " << quiet.size() << "), "
-                        << previous.rssKiB << " KiB resident (peak " << peakRss << " KiB)"
-                        << Qt::endl;
+                        << (busySeconds ? busySwitches / busySeconds : 0)
+                        << " per second with a poll (" << busySeconds << "), " << previous.rssKiB
+                        << " KiB resident (peak " << peakRss << " KiB)" << Qt::endl;
 }
 
 }  // namespace

@@ -63,6 +63,19 @@ int Run(const QString &program, const QStringList &arguments, int timeoutMs = 10
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
 }
 
+QJsonObject LabelOrder(const QString &id)
+{
+    return { { "order",
+        QJsonObject { { "id", id }, { "kind", "LABEL" },
+            { "printer",
+                QJsonObject { { "transport", "SYSTEM" }, { "name", "Labels" },
+                    { "systemName", "VekLabel" } } },
+            { "spool",
+                QJsonObject { { "datatype", "RAW" },
+                    { "dataBase64", QString::fromLatin1(QByteArray("^XA^XZ").toBase64()) },
+                    { "documentName", "Label" } } } } } };
+}
+
 QString Xdotool(const QStringList &arguments)
 {
     QProcess process;
@@ -84,6 +97,8 @@ private slots:
     void secondStartOpensTheFirstInstancesSetup();
     void prepareUpdateWithoutAgent();
     void prepareUpdateDrainsAPrintingAgent();
+    void quitWhileAPrintWaitsForTheClinic();
+    void unwritableDataFolder();
     void noNotificationArea();
 
 private:
@@ -193,16 +208,7 @@ void ProgramTest::iconInEveryStateColourAndItsMenu()
     Screenshot().save("screenshots/menu-open.png");
     Xdotool({ "key", "Escape" });
 
-    const QJsonObject order { { "order",
-        QJsonObject { { "id", "o-1" }, { "kind", "LABEL" },
-            { "printer",
-                QJsonObject { { "transport", "SYSTEM" }, { "name", "Labels" },
-                    { "systemName", "VekLabel" } } },
-            { "spool",
-                QJsonObject { { "datatype", "RAW" },
-                    { "dataBase64", QString::fromLatin1(QByteArray("^XA^XZ").toBase64()) },
-                    { "documentName", "Label" } } } } } };
-    server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, order));
+    server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, LabelOrder("o-1")));
     server->queueReply(clinic::kReportPath, ScriptedReply::Json(200, {}).after(3000ms));
     server->queueReply(clinic::kClaimPath,
         ScriptedReply::Json(401, { { "error", "This workstation was removed." } }));
@@ -238,16 +244,7 @@ void ProgramTest::prepareUpdateDrainsAPrintingAgent()
     // The clinic holds the agent's STARTED report for a while: the agent is
     // in the middle of a print when the installer asks it to drain.
     saveEnrolledConfig();
-    const QJsonObject order { { "order",
-        QJsonObject { { "id", "o-2" }, { "kind", "LABEL" },
-            { "printer",
-                QJsonObject { { "transport", "SYSTEM" }, { "name", "Labels" },
-                    { "systemName", "VekLabel" } } },
-            { "spool",
-                QJsonObject { { "datatype", "RAW" },
-                    { "dataBase64", QString::fromLatin1(QByteArray("^XA^XZ").toBase64()) },
-                    { "documentName", "Label" } } } } } };
-    server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, order));
+    server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, LabelOrder("o-2")));
     server->queueReply(clinic::kReportPath, ScriptedReply::Json(200, {}).after(2000ms));
     bool started = false;
     connect(server.get(), &FakeClinicServer::requestReceived, this,
@@ -268,6 +265,53 @@ void ProgramTest::prepareUpdateDrainsAPrintingAgent()
     for (const auto &report : server->requestsTo(clinic::kReportPath))
         outcomes.append(report.json.value("outcome").toString());
     QCOMPARE(outcomes, (QStringList { "STARTED", "COMPLETED" }));
+}
+
+void ProgramTest::quitWhileAPrintWaitsForTheClinic()
+{
+    // The worker's thread is busy with a print whose STARTED report the
+    // clinic does not answer; Quit from the menu ends the program normally.
+    saveEnrolledConfig();
+    server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, LabelOrder("o-3")));
+    server->queueReply(clinic::kReportPath, ScriptedReply::Hang());
+    bool started = false;
+    connect(server.get(), &FakeClinicServer::requestReceived, this,
+        [&](const QString &path) { started = started || path == clinic::kReportPath; });
+    startAgent();
+    QPoint icon;
+    waitForColour(kPrinting, "quit-while-printing", &icon);
+    QTRY_VERIFY_WITH_TIMEOUT(started, 15000);
+
+    Xdotool({ "mousemove", QString::number(icon.x()), QString::number(icon.y()), "click", "3" });
+    // Up from the top of a fresh menu lands on its last entry, Quit.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !Xdotool({ "search", "--onlyvisible", "--pid", QString::number(agent->processId()) })
+             .isEmpty(),
+        10000);
+    Xdotool({ "key", "--delay", "100", "Up", "Return" });
+    QTRY_COMPARE_WITH_TIMEOUT(agent->state(), QProcess::NotRunning, 10000);
+    QCOMPARE(agent->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(agent->exitCode(), 0);
+}
+
+void ProgramTest::unwritableDataFolder()
+{
+    // A file where the data folder belongs: the lock can be neither taken nor
+    // found held. The program says so and never becomes a second agent.
+    QVERIFY(QDir().mkpath(home->filePath("data")));
+    QFile blocker(home->filePath("data/Vekworks"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    startAgent();
+    const QString box = Xdotool({ "search", "--sync", "--name", "^Vek Print Agent$" });
+    QVERIFY(!box.isEmpty());
+    Xdotool({ "windowfocus", "--sync", box.split('\n').first(), "key", "Return" });
+    QVERIFY(agent->waitForFinished(10000));
+    QCOMPARE(agent->exitCode(), 1);
+    QVERIFY(!QFile::exists(home->filePath("runtime/") + "vek-print-"
+        + QCryptographicHash::hash(
+            (home->filePath("data/Vekworks/Vek Print Agent")).toUtf8(), QCryptographicHash::Sha256)
+              .toHex()));
 }
 
 void ProgramTest::noNotificationArea()
