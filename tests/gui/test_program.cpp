@@ -308,10 +308,7 @@ void ProgramTest::unwritableDataFolder()
     Xdotool({ "windowfocus", "--sync", box.split('\n').first(), "key", "Return" });
     QVERIFY(agent->waitForFinished(10000));
     QCOMPARE(agent->exitCode(), 1);
-    QVERIFY(!QFile::exists(home->filePath("runtime/") + "vek-print-"
-        + QCryptographicHash::hash(
-            (home->filePath("data/Vekworks/Vek Print Agent")).toUtf8(), QCryptographicHash::Sha256)
-              .toHex()));
+    QVERIFY(QDir(home->filePath("runtime")).isEmpty());  // no channel was opened
 }
 
 void ProgramTest::noNotificationArea()
