@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 using namespace std::chrono_literals;
 
@@ -101,21 +102,39 @@ int RunAgent(QApplication &application, const QString &dataDirectory)
     return result;
 }
 
+bool HasArgument(int argc, char **argv, std::string_view argument)
+{
+    for (int i = 0; i < argc; ++i) {
+        if (argv[i] == argument)
+            return true;
+    }
+    return false;
+}
+
+QString DataDirectory()
+{
+    const QString directory
+        = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(directory);  // when this fails, the lock attempt decides
+    return directory;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    const bool printers = HasArgument(argc, argv, "--printers");
+    if (!printers && HasArgument(argc, argv, "--prepare-update")) {
+        // The installer's run shows nothing, so it needs no desktop session.
+        QCoreApplication application(argc, argv);
+        vek::app::ApplyApplicationIdentity(application);
+        return vek::app::PrepareForUpdate(DataDirectory(), kPrepareUpdateLimit);
+    }
     QApplication application(argc, argv);
     vek::app::ApplyApplicationIdentity(application);
-    const QStringList arguments = application.arguments();
-    if (arguments.contains("--printers")) {
+    if (printers) {
         vek::printing::ShowPrintProfilesDialog(nullptr);
         return 0;
     }
-    const QString dataDirectory
-        = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    QDir().mkpath(dataDirectory);
-    if (arguments.contains("--prepare-update"))
-        return vek::app::PrepareForUpdate(dataDirectory, kPrepareUpdateLimit);
-    return RunAgent(application, dataDirectory);
+    return RunAgent(application, DataDirectory());
 }

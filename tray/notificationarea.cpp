@@ -26,8 +26,10 @@ bool WaitForNotificationArea(std::chrono::milliseconds timeout)
             loop.quit();
     });
     poll.start();
+    // Commands that reach the channel meanwhile wait in its queue until the
+    // tray exists to carry them out.
     if (!deadline.hasExpired())
-        loop.exec();
+        loop.exec(QEventLoop::ExcludeSocketNotifiers);
     return available;
 }
 
