@@ -8,6 +8,7 @@
 #include "agent/identity.h"
 #include "app/applicationidentity.h"
 #include "printing/systemtexts.h"
+#include "printing/ui/dialoghooks.h"
 #include "tests/harness/fakeclinicserver.h"
 #include "tray/agenttray.h"
 #include "tray/notices.h"
@@ -196,6 +197,16 @@ void AgentTrayTest::menuActionsByText()
     QVERIFY(tray->setupDialog() && tray->setupDialog()->isVisible());
     tray->setupDialog()->reject();
     QVERIFY(!tray->setupDialog());
+
+    // The profiles dialog runs modally; the hook closes it once it runs.
+    QStringList ran;
+    vek::printing::ui::TestHooks().aboutToRun = [&ran](QDialog *dialog) {
+        ran.append(dialog->windowTitle());
+        QTimer::singleShot(0, dialog, &QDialog::reject);
+    };
+    action(vek::printing::systemtext::kPrintersMenuEntry)->trigger();
+    vek::printing::ui::TestHooks() = {};
+    QCOMPARE(ran, QStringList { vek::printing::systemtext::kProfilesDialogTitle });
 
     QCOMPARE(quits.size(), 0);
     action("Quit")->trigger();
