@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <exception>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <system_error>
@@ -35,6 +38,10 @@ struct ReportState {
     std::size_t prefixLength = 0;
     char program[256] = {};
     std::size_t programLength = 0;
+    // Where the program's argument and environment strings begin, at the
+    // top of the main thread's stack: they may hold passwords (a proxy's,
+    // for one), so stack bytes stop below them. 0 when unknown.
+    std::uintptr_t argumentsStart = 0;
 };
 ReportState g_report;
 
@@ -309,8 +316,10 @@ __attribute__((no_sanitize("address"))) void WriteStack(
     std::uintptr_t begin = stackPointer & ~std::uintptr_t { 15 };
     if (begin < stack.start())
         begin = stackPointer;
-    const std::uintptr_t end
+    std::uintptr_t end
         = stack.end() - begin > kStackDumpBytes ? begin + kStackDumpBytes : stack.end();
+    if (g_report.argumentsStart > begin && g_report.argumentsStart < end)
+        end = g_report.argumentsStart;
     constexpr std::uintptr_t kLine = 32;
     for (std::uintptr_t line = begin; line < end; line += kLine) {
         out.hex(line);
@@ -413,6 +422,31 @@ void OnFatalSignal(int signal, siginfo_t *info, void *context)
     _exit(3);
 }
 
+// The kernel's record of where the argument strings start (field 48 of
+// /proc/self/stat); 0 when it cannot be read.
+std::uintptr_t ArgumentsStart()
+{
+    std::ifstream file("/proc/self/stat");
+    std::string stat;
+    std::getline(file, stat);
+    // The command name in brackets may hold spaces and brackets itself.
+    const std::size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos)
+        return 0;
+    std::istringstream fields(stat.substr(nameEnd + 1));
+    constexpr int kArgumentsStartField = 48;
+    std::string field;
+    for (int number = 3; fields >> field; ++number) {
+        if (number != kArgumentsStartField)
+            continue;
+        std::uintptr_t address = 0;
+        const auto [end, error]
+            = std::from_chars(field.data(), field.data() + field.size(), address);
+        return error == std::errc() && end == field.data() + field.size() ? address : 0;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool InstallCrashHandler(const CrashDumpConfig &config)
@@ -454,6 +488,7 @@ bool InstallCrashHandler(const CrashDumpConfig &config)
     g_report.prefixLength = prefix.size();
     program.copy(g_report.program, program.size());
     g_report.programLength = program.size();
+    g_report.argumentsStart = ArgumentsStart();
 
     PruneCrashDumps(config);
 

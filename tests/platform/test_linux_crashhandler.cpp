@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <vector>
 
 namespace contract = vek::platform::contract;
 
@@ -30,13 +31,20 @@ struct ChildEnd {
     int code = -1;  // the signal, or the exit code
 };
 
-// Runs the crash child to its end in folder's parent.
+// Runs the crash child to its end, with a password in its environment.
 ChildEnd RunChild(const QString &folder, const char *mode, pid_t *pid)
 {
     const QByteArray path = QFile::encodeName(folder);
     char *argv[] = { const_cast<char *>(VEK_CRASH_CHILD), const_cast<char *>(path.constData()),
         const_cast<char *>(mode), nullptr };
-    if (posix_spawn(pid, VEK_CRASH_CHILD, nullptr, nullptr, argv, environ) != 0)
+    QByteArray proxy = QByteArray("https_proxy=http://user:") + kCrashChildEnvironmentSecret
+        + "@proxy.example:3128";
+    std::vector<char *> environment;
+    for (char **variable = environ; *variable != nullptr; ++variable)
+        environment.push_back(*variable);
+    environment.push_back(proxy.data());
+    environment.push_back(nullptr);
+    if (posix_spawn(pid, VEK_CRASH_CHILD, nullptr, nullptr, argv, environment.data()) != 0)
         return {};
     int status = 0;
     if (waitpid(*pid, &status, 0) != *pid)
@@ -214,9 +222,16 @@ private slots:
                         .hasMatch());
         QVERIFY(report.section("\nstack:\n", 1).count('\n') <= 16 * 1024 / 32);
 
-        const QByteArray secret(kCrashChildSecret);
-        QVERIFY(!report.contains(QString::fromLatin1(secret)));
-        QVERIFY(!report.contains(QString::fromLatin1(secret.left(16).toHex())));
+        // Neither the heap nor the environment above the stack is copied,
+        // as text or as stack bytes.
+        QString stackHex;
+        for (const QString &line : report.section("\nstack:\n", 1).split('\n'))
+            stackHex += line.section(' ', 1);
+        for (const char *secretText : { kCrashChildSecret, kCrashChildEnvironmentSecret }) {
+            const QByteArray secret(secretText);
+            QVERIFY(!report.contains(QString::fromLatin1(secret)));
+            QVERIFY(!stackHex.contains(QString::fromLatin1(secret.toHex())));
+        }
     }
 };
 
