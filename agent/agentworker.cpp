@@ -86,10 +86,17 @@ void AgentWorker::stop()
 void AgentWorker::shutdownWhenIdle()
 {
     shutdownRequested = true;
-    if (!busy) {
-        running = false;
-        emit shutdownReady();
-    }
+    finishShutdownIfIdle();
+}
+
+void AgentWorker::finishShutdownIfIdle()
+{
+    // An enrolment in progress counts as work: its one-time code is spent
+    // on the clinic, so the credential it brings back must reach the tray.
+    if (!shutdownRequested || busy || enrolling)
+        return;
+    running = false;
+    emit shutdownReady();
 }
 
 void AgentWorker::cancelUpdateShutdown()
@@ -109,7 +116,10 @@ void AgentWorker::enrol(AgentConfig newConfig, QString enrolmentSecret)
     config = newConfig;
     node.setBaseUrl(config.nodeBaseUrl);
     node.setToken(QString());
+    enrolling = true;
     runEnrolment(enrolmentSecret);
+    enrolling = false;
+    finishShutdownIfIdle();
 }
 
 void AgentWorker::pollNow()
@@ -132,10 +142,7 @@ void AgentWorker::pollTick()
     else
         runLocalNodeCycle();
     busy = false;
-    if (shutdownRequested) {
-        running = false;
-        emit shutdownReady();
-    }
+    finishShutdownIfIdle();
 }
 
 void AgentWorker::scheduleNextPoll()

@@ -66,12 +66,14 @@ private:
     void scheduleNextPoll();
     void scheduleTick(std::chrono::milliseconds delay);
     void runEnrolment(const QString &enrolmentSecret);
+    void finishShutdownIfIdle();
 
     std::vector<ServerEntry> servers;  // the further paired servers, in list order
     std::optional<std::chrono::milliseconds> lastServerListRefresh;  // on the scheduler's clock
     QJsonArray serverStates;  // sent with every announce
     bool busy = false;
     bool shutdownRequested = false;
+    bool enrolling = false;  // an enrolment waits for the clinic; a drain waits for it
     NodeClient node { this };  // a child, so it moves with the worker to its thread
     AgentConfig config;
     bool running = false;

@@ -6,6 +6,9 @@
 #                                the PDF road against QtPdf rendering alone and
 #                                against CUPS's own PDF filter chain, taking
 #                                turns; default 20 pages, 5 rounds
+#   tools/bench.sh idle [SECONDS] the enrolled agent polling an idle node, on a
+#                                private X server with a tray, against a bare
+#                                tray program: wake-ups/s and resident memory
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -16,6 +19,13 @@ if [ "${1:-}" = pdf ]; then
     mode=pdf
     bench=bench_pdfroad
     shift
+elif [ "${1:-}" = idle ]; then
+    shift
+    "$root/tools/bootstrap.sh" >/dev/null
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEK_WINDOWS_BACKEND=OFF -DBUILD_TESTING=ON >/dev/null
+    cmake --build "$build" --target bench_idle bench_traybare VekPrintAgent -j "$(nproc)"
+    QT_QPA_PLATFORM=xcb exec "$root/tests/gui/run-under-xvfb.sh" "$build/tests/bench_idle" \
+        "$build/app/VekPrintAgent" "$build/tests/bench_traybare" "${1:-60}"
 fi
 
 "$root/tools/bootstrap.sh" >/dev/null

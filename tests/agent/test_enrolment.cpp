@@ -33,6 +33,7 @@ private slots:
     void pairingLearnsServersBeforeFinishing();
     void enrolmentDuringTickRunsAfterIt();
     void noEnrolmentAfterShutdownWhenIdle();
+    void shutdownWaitsForEnrolment();
 
 private:
     AgentConfig configFor(bool managed) const;
@@ -217,6 +218,22 @@ void EnrolmentTest::noEnrolmentAfterShutdownWhenIdle()
     while (scheduler->fireNext()) { }
     QVERIFY(events.isEmpty());
     QVERIFY(server->requests().isEmpty());
+}
+
+void EnrolmentTest::shutdownWaitsForEnrolment()
+{
+    // The clinic has spent the one-time code once it answers: a drain that
+    // arrives while the enrolment waits lets the credential reach the tray first.
+    server->setReply(
+        clinic::kEnrolPath, ScriptedReply::Json(200, { { "token", "t" } }).after(50ms));
+    connect(worker.get(), &AgentWorker::shutdownReady, this, [this] { events.append("ready"); });
+    connect(server.get(), &FakeClinicServer::requestReceived, this, [this] {
+        worker->shutdownWhenIdle();
+        events.append("drain asked");
+    });
+    worker->enrol(configFor(false), "secret");
+    QCOMPARE(events,
+        (QStringList { "drain asked", "finished:1|This workstation is now enrolled.|t", "ready" }));
 }
 
 QTEST_GUILESS_MAIN(EnrolmentTest)
