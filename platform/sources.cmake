@@ -8,11 +8,16 @@
 set(VEK_PLATFORM_SHARED_SOURCES
     credentialseal.h
     crashhandler.h
+    detachedstart.h
     discwriters.h
     driversettings.h
+    installersignature.h
+    installerverdict.cpp
     localpeer.h
     machineguid.h
     pageoutput.h
+    pefile.cpp
+    pefile.h
     printers.h
     printjobtext.cpp
     printjobtext.h
@@ -45,10 +50,12 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
 set(VEK_PLATFORM_LINUX_SOURCES
     linux/credentialseal.cpp
     linux/cupsobjects.h
+    linux/detachedstart.cpp
     linux/discwriters.cpp
     linux/driveroptions.cpp
     linux/driveroptions.h
     linux/driversettings.cpp
+    linux/installersignature.cpp
     linux/machineguid.cpp
     linux/pageoutput.cpp
     linux/printers.cpp

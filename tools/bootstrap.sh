@@ -15,6 +15,8 @@ packages=(
     doctest-dev xvfb trayer xdotool clang-format
     # Tests encrypt a PDF of their own with it.
     qpdf
+    # Tests sign the installers they build with it.
+    osslsigncode
 )
 
 missing=()
