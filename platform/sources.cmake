@@ -27,6 +27,7 @@ set(VEK_PLATFORM_SHARED_SOURCES
 set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/comsupport.h
     windows/credentialseal.cpp
+    windows/detachedstart.cpp
     windows/devcontext.cpp
     windows/devcontext.h
     windows/devmode.cpp
@@ -34,6 +35,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/discwriters.cpp
     windows/driversettings.cpp
     windows/imapi2.h
+    windows/installersignature.cpp
     windows/localmemory.h
     windows/machineguid.cpp
     windows/pageoutput.cpp

@@ -21,6 +21,13 @@ Key NewKey()
     return Key(EVP_EC_gen("P-256"), EVP_PKEY_free);
 }
 
+// Code signing uses RSA: Wine's crypt32 verifies RSA certificate signatures
+// only, and installers are checked under Wine too.
+Key NewSigningKey()
+{
+    return Key(EVP_RSA_gen(2048), EVP_PKEY_free);
+}
+
 bool AddExtension(X509 *cert, X509 *issuer, int nid, const char *value)
 {
     X509V3_CTX context;
@@ -114,11 +121,11 @@ QString Sha1Hex(X509 *cert)
 CodeSigningCertificates MakeCodeSigning()
 {
     CodeSigningCertificates made;
-    Key rootKey = NewKey();
-    Key signerKey = NewKey();
-    Key plainKey = NewKey();
-    Key otherRootKey = NewKey();
-    Key otherSignerKey = NewKey();
+    Key rootKey = NewSigningKey();
+    Key signerKey = NewSigningKey();
+    Key plainKey = NewSigningKey();
+    Key otherRootKey = NewSigningKey();
+    Key otherSignerKey = NewSigningKey();
     if (!rootKey || !signerKey || !plainKey || !otherRootKey || !otherSignerKey)
         return made;
     Cert root
