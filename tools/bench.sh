@@ -4,6 +4,8 @@
 #                                against the spooler alone; default 100 orders
 #   tools/bench.sh pdf [PAGES]   the PDF road against QtPdf rendering alone and
 #                                against CUPS's own PDF filter chain; default 20
+#   tools/bench.sh update [FILE] the installer digest as the download streams it
+#                                against sha256sum; default a 512 MiB file
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -17,6 +19,11 @@ if [ "${1:-}" = pdf ]; then
 fi
 
 "$root/tools/bootstrap.sh" >/dev/null
+if [ "${1:-}" = update ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEK_WINDOWS_BACKEND=OFF -DBUILD_TESTING=ON >/dev/null
+    cmake --build "$build" --target bench_updatehash -j "$(nproc)"
+    exec "$build/tests/bench_updatehash" "${@:2}"
+fi
 if [ $mode = pdf ]; then
     # CUPS's own PDF to PWG raster conversion, the comparison only this
     # benchmark needs.
