@@ -22,6 +22,7 @@ set(VEK_PLATFORM_SHARED_SOURCES
     printjobtext.cpp
     printjobtext.h
     rawspool.h
+    sha256stream.h
     startatsignin.h
 )
 set(VEK_PLATFORM_WINDOWS_SOURCES
@@ -44,6 +45,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/rawdocument.cpp
     windows/rawdocument.h
     windows/rawspool.cpp
+    windows/sha256stream.cpp
     windows/winerror.cpp
     windows/winerror.h
     windows/wintext.cpp
@@ -72,6 +74,7 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/rowscaler.h
     linux/settingsblock.cpp
     linux/settingsblock.h
+    linux/sha256stream.cpp
     linux/systemroot.cpp
     linux/systemroot.h
 )

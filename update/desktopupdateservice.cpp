@@ -5,6 +5,7 @@
 
 #include "platform/installersignature.h"
 #include "platform/pefile.h"
+#include "platform/sha256stream.h"
 #include "vek/product.h"
 
 #include <QCoreApplication>
@@ -54,10 +55,14 @@ void AbortWith(QNetworkReply *reply, const QString &reason)
 QString FileSha256(const QString &path)
 {
     QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromLatin1(hash.result().toHex());
+    vek::platform::Sha256Stream hash;
+    QByteArray piece(1 << 20, Qt::Uninitialized);
+    qint64 got = 0;
+    while ((got = file.read(piece.data(), piece.size())) > 0)
+        hash.Add(piece.constData(), std::size_t(got));
+    return got < 0 ? QString() : QString::fromStdString(hash.FinishHex());
 }
 
 // The signed file's own version must be the offered one, so that a validly
@@ -99,6 +104,7 @@ DesktopUpdateService::DesktopUpdateService(const QString &currentVersion, const 
     , manifestUrl(manifestUrl)
     , product(product)
     , settings(settings)
+    , downloadHash(std::make_unique<vek::platform::Sha256Stream>())
 {
     checkDeadline.setSingleShot(true);
     connect(&checkDeadline, &QTimer::timeout, this, [this] {
@@ -297,7 +303,7 @@ void DesktopUpdateService::DownloadUpdate()
         emit UpdateFailed(QStringLiteral("Could not prepare a download location."));
         return;
     }
-    downloadHash.reset();
+    downloadHash->Reset();
     downloadWriteFailed = false;
 
     QNetworkRequest request(downloadUrl);
@@ -334,7 +340,7 @@ void DesktopUpdateService::OnDownloadData()
     // The digest is taken from the bytes as they arrive, so the file is never
     // read back whole before it is checked.
     const QByteArray data = downloadReply->readAll();
-    downloadHash.addData(data);
+    downloadHash->Add(data.constData(), std::size_t(data.size()));
     if (downloadFile->write(data) != data.size())
         downloadWriteFailed = true;
 }
@@ -381,7 +387,7 @@ void DesktopUpdateService::OnDownloadFinished()
     const QString partialPath = downloadFile->fileName();
     downloadFile.reset();
 
-    const QString digest = QString::fromLatin1(downloadHash.result().toHex());
+    const QString digest = QString::fromStdString(downloadHash->FinishHex());
     if (expectedSha256.size() != 64 || digest.compare(expectedSha256, Qt::CaseInsensitive) != 0) {
         QFile::remove(partialPath);
         AbortDownload(QStringLiteral(

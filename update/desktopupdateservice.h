@@ -4,7 +4,6 @@
 // SHA-256 and its code signature under the pinned root both hold, and starts
 // it detached. Every outcome arrives as a signal; nothing is shown here.
 
-#include <QCryptographicHash>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
@@ -19,6 +18,10 @@
 
 class QFile;
 class QNetworkReply;
+
+namespace vek::platform {
+class Sha256Stream;
+}
 
 namespace vek {
 
@@ -93,7 +96,7 @@ private:
     UpdateServiceSettings settings;
     QTimer checkDeadline;
     QPointer<QNetworkReply> manifestReply;
-    QCryptographicHash downloadHash { QCryptographicHash::Sha256 };
+    std::unique_ptr<vek::platform::Sha256Stream> downloadHash;
     bool downloadWriteFailed = false;
     QString readySha256;  // digest of the file at readyInstallerPath
     QString readyVersion;
