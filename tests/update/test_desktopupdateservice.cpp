@@ -50,11 +50,12 @@ QString LocalUrl(quint16 port, const QString &path)
     return QStringLiteral("https://localhost:%1%2").arg(port).arg(path);
 }
 
-QJsonObject Manifest(const QString &version, const QString &url, const QString &sha256)
+QJsonObject Manifest(const QString &version, const QString &url, const QString &sha256,
+    const QString &product = QStringLiteral("Vek Print Agent"))
 {
     return {
         { "schemaVersion", 1 },
-        { "product", "Vek Print Agent" },
+        { "product", product },
         { "platform", "windows-x64" },
         { "installerType", "exe" },
         { "version", version },
@@ -96,11 +97,11 @@ QString CheckOutcome(DesktopUpdateService &service)
 // returns the failure reason, or "" when the update became ready.
 QString DownloadOutcome(FakeClinicServer &server, DesktopUpdateService &service,
     const QByteArray &installer, const QString &sha256,
-    const QString &version = QStringLiteral("2.0.0"))
+    const QString &product = QStringLiteral("Vek Print Agent"))
 {
     server.setReply(kManifestPath,
         ScriptedReply::Json(
-            200, Manifest(version, LocalUrl(server.port(), kInstallerPath), sha256)));
+            200, Manifest("2.0.0", LocalUrl(server.port(), kInstallerPath), sha256, product)));
     server.setReply(kInstallerPath, ScriptedReply::Raw(200, installer));
     const QString check = CheckOutcome(service);
     if (!check.isEmpty())
@@ -137,6 +138,7 @@ private slots:
     void stalledDownloadEnds();
     void swappedAfterVerification();
     void staleDownloadsAreRemoved();
+    void siblingProductWithoutAgentToPrepare();
 
 private:
     FakeClinicServer *server = nullptr;
@@ -495,6 +497,33 @@ void DesktopUpdateServiceTest::staleDownloadsAreRemoved()
         QStringLiteral("Vek-Diagnostic-Viewer-...exe"));
     QCOMPARE(DesktopUpdateService::InstallerFileName(QStringLiteral("/"), true),
         QStringLiteral("Vek-Diagnostic-Viewer-unknown.exe"));
+}
+
+// The sibling product first asks the print agent beside it to finish its
+// work; with no agent program there, nothing is started.
+void DesktopUpdateServiceTest::siblingProductWithoutAgentToPrepare()
+{
+    QVERIFY(!QFile::exists(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/VekPrintAgent.exe")));
+    const QByteArray installer
+        = vek::test::MakeInstaller(QStringLiteral("2.0.0"), InstallerSigner::Trusted);
+    DesktopUpdateService service(QStringLiteral("1.0.38"),
+        QUrl(LocalUrl(server->port(), kManifestPath)), nullptr, 2, TestSettings());
+    QCOMPARE(DownloadOutcome(*server, service, installer, vek::test::Sha256Hex(installer),
+                 QStringLiteral("Vek Diagnostic Viewer")),
+        QString());
+    QSignalSpy failed(&service, &DesktopUpdateService::UpdateFailed);
+    QSignalSpy started(&service, &DesktopUpdateService::InstallerStarted);
+    service.InstallUpdate();
+    QVERIFY(QTest::qWaitFor([&] { return !failed.isEmpty(); }, 10000));
+    QCOMPARE(failed.at(0).at(0).toString(),
+        QStringLiteral("Could not prepare Vek Print Agent for the update. Close it from its tray "
+                       "menu and try again."));
+    QCoreApplication::processEvents();
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(started.isEmpty());
+    // The verified installer stays ready for another attempt.
+    QVERIFY(QFile::exists(service.InstallerPath(true)));
 }
 
 QTEST_GUILESS_MAIN(DesktopUpdateServiceTest)
