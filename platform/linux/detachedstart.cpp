@@ -6,6 +6,7 @@
 #include "platform/detachedstart.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/close_range.h>
@@ -105,6 +106,12 @@ bool StartDetached(
             _exit(127);
         }
         MarkDescriptorsCloseOnExec(openMax);
+        // Signal masks and ignored signals survive exec; the program starts
+        // with neither.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
         execv(program.c_str(), argv.data());
         const int error = errno;
         WriteAll(report[1], &error, sizeof error);
