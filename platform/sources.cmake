@@ -10,16 +10,22 @@ set(VEK_PLATFORM_SHARED_SOURCES
     crashdumpnames.cpp
     crashdumpnames.h
     crashhandler.h
+    detachedstart.h
     discwriters.h
     driversettings.h
     durablefile.h
+    installersignature.h
+    installerverdict.cpp
     localpeer.h
     machineguid.h
     pageoutput.h
+    pefile.cpp
+    pefile.h
     printers.h
     printjobtext.cpp
     printjobtext.h
     rawspool.h
+    sha256stream.h
     startatsignin.h
 )
 set(VEK_PLATFORM_WINDOWS_SOURCES
@@ -27,6 +33,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/crashdump.h
     windows/crashhandler.cpp
     windows/credentialseal.cpp
+    windows/detachedstart.cpp
     windows/devcontext.cpp
     windows/devcontext.h
     windows/devmode.cpp
@@ -35,6 +42,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/driversettings.cpp
     windows/durablefile.cpp
     windows/imapi2.h
+    windows/installersignature.cpp
     windows/localmemory.h
     windows/localpeer.cpp
     windows/machineguid.cpp
@@ -44,6 +52,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/rawdocument.cpp
     windows/rawdocument.h
     windows/rawspool.cpp
+    windows/sha256stream.cpp
     windows/startatsignin.cpp
     windows/winerror.cpp
     windows/winerror.h
@@ -56,11 +65,13 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/cupsobjects.h
     linux/desktopentry.cpp
     linux/desktopentry.h
+    linux/detachedstart.cpp
     linux/discwriters.cpp
     linux/driveroptions.cpp
     linux/driveroptions.h
     linux/driversettings.cpp
     linux/durablefile.cpp
+    linux/installersignature.cpp
     linux/localpeer.cpp
     linux/machineguid.cpp
     linux/pageoutput.cpp
@@ -76,6 +87,7 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/rowscaler.h
     linux/settingsblock.cpp
     linux/settingsblock.h
+    linux/sha256stream.cpp
     linux/startatsignin.cpp
     linux/systemroot.cpp
     linux/systemroot.h

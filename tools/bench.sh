@@ -9,6 +9,8 @@
 #   tools/bench.sh idle [SECONDS] the enrolled agent polling an idle node, on a
 #                                private X server with a tray, against a bare
 #                                tray program: wake-ups/s and resident memory
+#   tools/bench.sh update [FILE] the installer digest as the download streams it
+#                                against sha256sum; default a 512 MiB file
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -29,6 +31,11 @@ elif [ "${1:-}" = idle ]; then
 fi
 
 "$root/tools/bootstrap.sh" >/dev/null
+if [ "${1:-}" = update ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEK_WINDOWS_BACKEND=OFF -DBUILD_TESTING=ON >/dev/null
+    cmake --build "$build" --target bench_updatehash -j "$(nproc)"
+    exec "$build/tests/bench_updatehash" "${@:2}"
+fi
 if [ $mode = pdf ]; then
     # CUPS's own PDF to PWG raster conversion, the comparison only this
     # benchmark needs.

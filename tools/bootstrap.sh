@@ -17,6 +17,8 @@ packages=(
     qpdf
     # Checks the autostart entry the agent writes.
     desktop-file-utils
+    # Tests sign the installers they build with it.
+    osslsigncode
 )
 
 missing=()

@@ -13,7 +13,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_
       -DVEK_FUZZ=ON -DVEK_SANITIZE=ON -DVEK_WINDOWS_BACKEND=OFF >/dev/null
 # Leaks of libraries the project uses are known and listed there.
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-targets=(fuzz_orderenvelope fuzz_serverlist fuzz_validatepdf fuzz_desktoporder fuzz_journalrecord)
+targets=(fuzz_orderenvelope fuzz_serverlist fuzz_validatepdf fuzz_desktoporder fuzz_journalrecord
+         fuzz_updatemanifest fuzz_pefile)
 cmake --build "$build" --target "${targets[@]}" -j "$(nproc)"
 for target in "${targets[@]}"; do
     mkdir -p "$build/corpus/$target"

@@ -21,6 +21,13 @@ Key NewKey()
     return Key(EVP_EC_gen("P-256"), EVP_PKEY_free);
 }
 
+// Code signing uses RSA: Wine's crypt32 verifies RSA certificate signatures
+// only, and installers are checked under Wine too.
+Key NewSigningKey()
+{
+    return Key(EVP_RSA_gen(2048), EVP_PKEY_free);
+}
+
 bool AddExtension(X509 *cert, X509 *issuer, int nid, const char *value)
 {
     X509V3_CTX context;
@@ -33,8 +40,10 @@ bool AddExtension(X509 *cert, X509 *issuer, int nid, const char *value)
     return added;
 }
 
-Cert NewCertificate(
-    const char *commonName, EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey, long serial)
+enum class Usage { Server, CodeSigning, None };
+
+Cert NewCertificate(const char *commonName, EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey,
+    long serial, Usage usage = Usage::Server)
 {
     Cert cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
@@ -50,9 +59,15 @@ Cert NewCertificate(
     const bool isCa = issuer == nullptr;
     bool ok = isCa ? AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE")
             && AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign")
-                   : AddExtension(cert.get(), signer, NID_basic_constraints, "CA:FALSE")
-            && AddExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")
+                   : AddExtension(cert.get(), signer, NID_basic_constraints, "CA:FALSE");
+    if (ok && !isCa && usage == Usage::Server)
+        ok = AddExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")
             && AddExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth");
+    if (ok && !isCa && usage == Usage::CodeSigning)
+        ok = AddExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature")
+            && AddExtension(cert.get(), signer, NID_ext_key_usage, "codeSigning");
+    if (ok && !isCa && usage == Usage::None)
+        ok = AddExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature");
     ok = ok && X509_sign(cert.get(), issuerKey, EVP_sha256()) > 0;
     return ok ? std::move(cert) : Cert(nullptr, X509_free);
 }
@@ -94,7 +109,59 @@ TestCertificates Make()
     return made;
 }
 
+QString Sha1Hex(X509 *cert)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    X509_digest(cert, EVP_sha1(), digest, &length);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex());
+}
+
+CodeSigningCertificates MakeCodeSigning()
+{
+    CodeSigningCertificates made;
+    Key rootKey = NewSigningKey();
+    Key signerKey = NewSigningKey();
+    Key plainKey = NewSigningKey();
+    Key otherRootKey = NewSigningKey();
+    Key otherSignerKey = NewSigningKey();
+    if (!rootKey || !signerKey || !plainKey || !otherRootKey || !otherSignerKey)
+        return made;
+    Cert root
+        = NewCertificate("Vek test code-signing root", rootKey.get(), nullptr, rootKey.get(), 10);
+    Cert otherRoot = NewCertificate(
+        "Another code-signing root", otherRootKey.get(), nullptr, otherRootKey.get(), 20);
+    if (!root || !otherRoot)
+        return made;
+    Cert signer = NewCertificate(
+        "Vek test signer", signerKey.get(), root.get(), rootKey.get(), 11, Usage::CodeSigning);
+    Cert plain = NewCertificate(
+        "Vek test leaf without usage", plainKey.get(), root.get(), rootKey.get(), 12, Usage::None);
+    Cert otherSigner = NewCertificate("Another signer", otherSignerKey.get(), otherRoot.get(),
+        otherRootKey.get(), 21, Usage::CodeSigning);
+    if (!signer || !plain || !otherSigner)
+        return made;
+    made.root = Pem(root.get());
+    made.signer = Pem(signer.get());
+    made.signerKey = Pem(signerKey.get());
+    made.leafWithoutUsage = Pem(plain.get());
+    made.leafWithoutUsageKey = Pem(plainKey.get());
+    made.otherRoot = Pem(otherRoot.get());
+    made.otherSigner = Pem(otherSigner.get());
+    made.otherSignerKey = Pem(otherSignerKey.get());
+    made.rootSha1 = Sha1Hex(root.get());
+    made.otherRootSha1 = Sha1Hex(otherRoot.get());
+    return made;
+}
+
 }  // namespace
+
+const CodeSigningCertificates &CodeSigningCertificatesForProcess()
+{
+    static const CodeSigningCertificates certificates = MakeCodeSigning();
+    return certificates;
+}
 
 const TestCertificates &TestCertificatesForProcess()
 {

@@ -15,6 +15,24 @@ struct TestCertificates {
 
 const TestCertificates &TestCertificatesForProcess();
 
+// Code-signing material for installers signed at test time, as PEM: a
+// code-signing root with a signer (code-signing usage) and a leaf without
+// that usage, and a second, unrelated root with a signer of its own.
+struct CodeSigningCertificates {
+    QByteArray root;
+    QByteArray signer;
+    QByteArray signerKey;
+    QByteArray leafWithoutUsage;
+    QByteArray leafWithoutUsageKey;
+    QByteArray otherRoot;
+    QByteArray otherSigner;
+    QByteArray otherSignerKey;
+    QString rootSha1;  // lower-case hexadecimal
+    QString otherRootSha1;
+};
+
+const CodeSigningCertificates &CodeSigningCertificatesForProcess();
+
 // Makes this process's default TLS configuration trust the test CA, as a
 // workstation trusts a clinic's certificate authority.
 void TrustTestCaInDefaultConfiguration();

@@ -1,10 +1,14 @@
 #include "threadedrawserver.h"
 
+#include "testca.h"
+
 #include <QMetaObject>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace vek::test {
 
@@ -21,6 +25,39 @@ public:
         QMutexLocker lock(&mutex);
         response = bytes;
         keepOpen = keep;
+        endless = false;
+    }
+
+    void setEndless(
+        const QByteArray &head, const QByteArray &chunk, std::chrono::milliseconds every)
+    {
+        QMutexLocker lock(&mutex);
+        response = head;
+        endlessChunk = chunk;
+        interval = every;
+        keepOpen = true;
+        endless = true;
+    }
+
+    bool https = false;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (!https) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto *socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        const TestCertificates &certificates = TestCertificatesForProcess();
+        socket->setLocalCertificate(certificates.server);
+        socket->setPrivateKey(certificates.serverKey);
+        addPendingConnection(socket);
+        socket->startServerEncryption();
     }
 
 private:
@@ -55,22 +92,60 @@ private:
     {
         QByteArray bytes;
         bool keep = false;
+        bool neverEnds = false;
+        QByteArray chunk;
+        std::chrono::milliseconds every {};
         {
             QMutexLocker lock(&mutex);
             bytes = response;
             keep = keepOpen;
+            neverEnds = endless;
+            chunk = endlessChunk;
+            every = interval;
         }
         socket->disconnect(this);
         socket->write(bytes);
-        if (!keep)
+        if (neverEnds)
+            writeForever(socket, chunk, every);
+        else if (!keep)
             socket->disconnectFromHost();  // after the bytes are flushed
         emit owner->responseWritten();
+    }
+
+    // Keeps a little data queued, so memory on this side stays bounded too.
+    static void writeForever(
+        QTcpSocket *socket, const QByteArray &chunk, std::chrono::milliseconds every)
+    {
+        if (every.count() > 0) {
+            auto *timer = new QTimer(socket);
+            connect(timer, &QTimer::timeout, socket, [socket, chunk] { socket->write(chunk); });
+            timer->start(every);
+            return;
+        }
+        // One chunk more whenever the network has taken bytes and little is
+        // queued. A TLS socket reports bytesWritten as soon as it encrypts,
+        // so there only bytes that reached the network count.
+        auto *secure = qobject_cast<QSslSocket *>(socket);
+        const auto refill = [socket, secure, chunk] {
+            const qint64 queued = secure ? secure->encryptedBytesToWrite() : socket->bytesToWrite();
+            if (socket->state() == QAbstractSocket::ConnectedState && queued < 4 * chunk.size())
+                socket->write(chunk);
+        };
+        if (secure)
+            connect(secure, &QSslSocket::encryptedBytesWritten, socket, refill);
+        else
+            connect(socket, &QTcpSocket::bytesWritten, socket, refill);
+        for (int i = 0; i < 4; ++i)
+            socket->write(chunk);
     }
 
     ThreadedRawServer *owner;
     QMutex mutex;
     QByteArray response;
     bool keepOpen = false;
+    bool endless = false;
+    QByteArray endlessChunk;
+    std::chrono::milliseconds interval {};
 };
 
 ThreadedRawServer::ThreadedRawServer()
@@ -92,8 +167,15 @@ void ThreadedRawServer::setResponse(const QByteArray &bytes, bool keepOpen)
     listener->setResponse(bytes, keepOpen);
 }
 
-bool ThreadedRawServer::start()
+void ThreadedRawServer::setEndlessResponse(
+    const QByteArray &head, const QByteArray &chunk, std::chrono::milliseconds interval)
 {
+    listener->setEndless(head, chunk, interval);
+}
+
+bool ThreadedRawServer::start(bool https)
+{
+    listener->https = https;
     bool listening = false;
     QMetaObject::invokeMethod(
         listener, [this] { return listener->listen(QHostAddress::LocalHost, 0); },
@@ -103,7 +185,14 @@ bool ThreadedRawServer::start()
 
 QString ThreadedRawServer::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(listener->serverPort());
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(listener->https ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(listener->serverPort());
+}
+
+quint16 ThreadedRawServer::port() const
+{
+    return listener->serverPort();
 }
 
 QByteArray ThreadedRawServer::Head(int status, const QByteArray &headers)

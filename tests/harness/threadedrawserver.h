@@ -8,6 +8,7 @@
 #include <QString>
 #include <QThread>
 
+#include <chrono>
 #include <memory>
 
 namespace vek::test {
@@ -23,8 +24,17 @@ public:
     // closed after the bytes are flushed.
     void setResponse(const QByteArray &bytes, bool keepOpen = false);
 
-    bool start();
+    // After head, chunk is written again and again: as fast as the client
+    // takes it when interval is zero, else once per interval. The body never
+    // ends; the connection stays open until the client leaves.
+    void setEndlessResponse(
+        const QByteArray &head, const QByteArray &chunk, std::chrono::milliseconds interval = {});
+
+    // With https, presents the test CA's certificate for 127.0.0.1 and
+    // localhost; the client must trust the test CA.
+    bool start(bool https = false);
     QString baseUrl() const;
+    quint16 port() const;
 
     // An HTTP/1.1 head with the status line and headers given, and the blank line.
     static QByteArray Head(int status, const QByteArray &headers);

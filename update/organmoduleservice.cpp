@@ -1,0 +1,37 @@
+#include "organmoduleservice.h"
+
+#include <QFile>
+#include <QNetworkReply>
+
+#include <utility>
+
+namespace vek {
+
+OrganModuleService::OrganModuleService(QObject *parent)
+    : QObject(parent)
+{
+}
+
+OrganModuleService::~OrganModuleService()
+{
+    // A running download is aborted and the partial file removed from disk,
+    // so no half-written module outlives the service.
+    if (QNetworkReply *reply = std::exchange(downloadReply, nullptr)) {
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+    if (downloadFile && downloadFile->isOpen()) {
+        downloadFile->close();
+        downloadFile->remove();
+    }
+    downloadFile.reset();
+}
+
+void OrganModuleService::AdoptDownload(QNetworkReply *reply, std::unique_ptr<QFile> partialFile)
+{
+    downloadReply = reply;
+    downloadFile = std::move(partialFile);
+}
+
+}  // namespace vek
