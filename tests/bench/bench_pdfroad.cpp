@@ -412,8 +412,7 @@ int main(int argc, char **argv)
             "CUPS filter chain (lp), to the sink", chain, &Figure::ms, pages, render, &chain, true);
     else
         std::printf("CUPS filter chain: not measured (no scheduler pid, or lp failed)\n");
-    std::printf("processor time per page, best: render only %.1f ms, road %.1f ms (%.2fx; the "
-                "road's coding thread included)\n",
+    std::printf("processor time per page, best: render only %.1f ms, road %.1f ms (%.2fx)\n",
         render.best(&Figure::cpuMs) / pages, road.best(&Figure::cpuMs) / pages,
         road.best(&Figure::cpuMs) / render.best(&Figure::cpuMs));
     std::printf("\n100-page job, peak RSS MB: road %.1f, render only %.1f, ratio %.2f "

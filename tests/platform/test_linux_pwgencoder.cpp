@@ -43,7 +43,8 @@ std::vector<std::uint8_t> ByLibcups(const std::vector<Page> &pages, int bytesPer
             = Header(int(page.front().size()) / bytesPerPixel, int(page.size()), bytesPerPixel);
         cupsRasterWriteHeader2(raster, &header);
         for (const Line &line : page)
-            cupsRasterWritePixels(raster, const_cast<unsigned char *>(line.data()), unsigned(line.size()));
+            cupsRasterWritePixels(
+                raster, const_cast<unsigned char *>(line.data()), unsigned(line.size()));
     }
     cupsRasterClose(raster);
     return out;
@@ -122,9 +123,8 @@ private slots:
             QTest::newRow(kind + "runs over 128 and runs ending at the edge")
                 << bpp << 400 << 4 << Pixel([](int x, int y) { return (x + y * 37) / 131 % 3; });
             QTest::newRow(kind + "a lone pixel at each end")
-                << bpp << 50 << 3 << Pixel([](int x, int y) {
-                       return x == 0 || x == 49 ? 1 + y % 2 : 0;
-                   });
+                << bpp << 50 << 3
+                << Pixel([](int x, int y) { return x == 0 || x == 49 ? 1 + y % 2 : 0; });
             QTest::newRow(kind + "a pair at the end, pixels differing in one byte")
                 << bpp << 9 << 4 << Pixel([](int x, int y) { return x >= 7 ? 3 : (x + y) % 2; });
             QTest::newRow(kind + "one pixel wide")
