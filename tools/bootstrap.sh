@@ -17,6 +17,8 @@ packages=(
     qpdf
     # Checks the autostart entry the agent writes.
     desktop-file-utils
+    # Renders the clinic simulator's status page in its browser test.
+    chromium-headless-shell
 )
 
 missing=()
