@@ -19,6 +19,8 @@ packages=(
     desktop-file-utils
     # Tests sign the installers they build with it.
     osslsigncode
+    # Renders the clinic simulator's status page in its browser test.
+    chromium-headless-shell
 )
 
 missing=()
