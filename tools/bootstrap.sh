@@ -28,9 +28,17 @@ for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 
-[ ${#missing[@]} -gt 0 ] || exit 0
-# The network is touched only when something is missing.
 sudo=""
 [ "$(id -u)" = 0 ] || sudo="sudo"
+
+# Every booted Linux system has a machine id; a root that never booted (a
+# container or a chroot) may lack it, and the workstation identity and the
+# sealed credential are derived from it.
+if [ ! -s /etc/machine-id ]; then
+    tr -d '-' </proc/sys/kernel/random/uuid | $sudo tee /etc/machine-id >/dev/null
+fi
+
+[ ${#missing[@]} -gt 0 ] || exit 0
+# The network is touched only when something is missing.
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
