@@ -287,6 +287,7 @@ void AgentTray::beginInstallerDrain(QLocalSocket *installer)
         return;
     const bool alreadyDraining = draining();
     installerConnection = installer;
+    installerInThisDrain = true;
     connect(installer, &QLocalSocket::disconnected, this, &AgentTray::onInstallerLeft);
     beginDrain(alreadyDraining, tr("Finishing the current print job before updating Vek…"));
 }
@@ -324,8 +325,11 @@ void AgentTray::endDrainIfDone()
     }
     menu->setEnabled(true);
     emit cancelUpdateShutdown();
-    if (config.isSetUp())
+    // After an installer the worker starts in any case, so that it reports
+    // its state again; after this agent's own update only when set up.
+    if (config.isSetUp() || installerInThisDrain)
         emit requestStart(config);
+    installerInThisDrain = false;
 }
 
 void AgentTray::onShutdownReady()

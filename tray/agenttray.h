@@ -128,6 +128,7 @@ private:
     bool userRequestedCheck = false;
     bool downloadingUpdate = false;
     bool drainingForUpdate = false;
+    bool installerInThisDrain = false;
     bool updatesOnThisBuild;
     QUrl testManifestUrl;
     std::unique_ptr<UpdateServiceSettings> testUpdateSettings;
