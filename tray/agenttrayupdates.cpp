@@ -7,6 +7,7 @@
 #include "notices.h"
 
 #include "update/desktopupdateservice.h"
+#include "update/updatemanifest.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -18,7 +19,6 @@ namespace vek::agent {
 namespace {
 constexpr std::chrono::milliseconds kFirstCheck { 60000 };
 constexpr std::chrono::milliseconds kCheckEvery { 21600000 };  // 6 hours
-constexpr int kProductPrintAgent = 1;
 
 QString ProductName()
 {
@@ -64,9 +64,9 @@ void AgentTray::setupUpdates()
     const QString version = QCoreApplication::applicationVersion();
     updateService = testUpdateSettings
         ? new DesktopUpdateService(
-            version, testManifestUrl, this, kProductPrintAgent, *testUpdateSettings)
+            version, testManifestUrl, this, update::kPrintAgentProduct, *testUpdateSettings)
         : new DesktopUpdateService(
-            version, DesktopUpdateService::DefaultManifestUrl(), this, kProductPrintAgent);
+            version, DesktopUpdateService::DefaultManifestUrl(), this, update::kPrintAgentProduct);
     connect(
         updateService, &DesktopUpdateService::UpdateAvailable, this, &AgentTray::onUpdateAvailable);
     connect(updateService, &DesktopUpdateService::NoUpdateAvailable, this,

@@ -96,6 +96,7 @@ private slots:
     void noUpdatesWhereTheyComeFromOutside_data();
     void noUpdatesWhereTheyComeFromOutside();
     void offerDownloadDrainInstallAndQuit();
+    void eachVersionAnnouncedOnce();
     void checks_data();
     void checks();
     void failedDownloadShowsTheLastState();
@@ -284,6 +285,21 @@ void TrayUpdateTest::offerDownloadDrainInstallAndQuit()
     fireTimer();
     QCoreApplication::processEvents();
     QCOMPARE(server->requestsTo(kManifestPath).size(), manifestRequests);
+}
+
+void TrayUpdateTest::eachVersionAnnouncedOnce()
+{
+    makeTray(nullptr, true);
+    for (const char *version : { "2.0.0", "2.0.0", "2.0.1", "2.0.1" })
+        emit service()->UpdateAvailable(version);
+    QCOMPARE(notices,
+        (QStringList {
+            "5|Vek Print Agent|Version 2.0.0 is available. Choose Update in this icon's "
+            "menu.|10000",
+            "5|Vek Print Agent|Version 2.0.1 is available. Choose Update in this icon's "
+            "menu.|10000",
+        }));
+    QCOMPARE(updateAction()->text(), QString("Update to version 2.0.1…"));
 }
 
 void TrayUpdateTest::checks_data()
