@@ -11,6 +11,8 @@
 #include "app/startatsignin.h"
 #include "printing/systemtexts.h"
 #include "printing/ui/printprofilesdialog.h"
+#include "update/desktopupdateservice.h"
+#include "vek/product.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -30,6 +32,8 @@ QString ProductName()
 AgentTray::AgentTray(QObject *parent)
     : QObject(parent)
     , trayIcon(this)
+    , updateTimer(this)
+    , updatesOnThisBuild(product::kWindowsBuild)
 {
     RegisterAgentMetaTypes();
     buildMenu();
@@ -63,6 +67,12 @@ AgentTray::~AgentTray()
     // Never destroy a thread that still runs: the owner of the process ends
     // it instead when stopWorker gave up (a print or enrolment still running).
     stopWorker(std::chrono::milliseconds::max());
+    // The service aborts a running download as it goes; nothing of that may
+    // reach a tray that is already half gone.
+    if (updateService) {
+        disconnect(updateService, nullptr, this, nullptr);
+        delete updateService;
+    }
     delete setup;
     delete menu;
 }
@@ -107,10 +117,12 @@ void AgentTray::buildMenu()
     connect(signOutAction, &QAction::triggered, this, &AgentTray::signOut);
     menu->addSeparator();
     connect(menu->addAction(tr("Quit")), &QAction::triggered, this, &AgentTray::quitRequested);
+    addUpdateAction();
 }
 
 void AgentTray::startUp()
 {
+    setupUpdates();
     if (const std::optional<AgentConfig> stored = LoadAgentConfig())
         config = *stored;
     if (config.deviceId.isEmpty())
@@ -127,6 +139,8 @@ void AgentTray::startUp()
 
 void AgentTray::showState(AgentState state, const QString &detail)
 {
+    lastState = state;
+    lastDetail = detail;
     const StateLook look = stateLook(state);
     trayIcon.setIcon(drawStateIcon(look.colour));
     trayIcon.setToolTip(detail.isEmpty() ? look.text : look.text + '\n' + detail);
@@ -271,11 +285,11 @@ void AgentTray::beginInstallerDrain(QLocalSocket *installer)
 {
     if (installerConnection || installer->state() != QLocalSocket::ConnectedState)
         return;
+    const bool alreadyDraining = draining();
     installerConnection = installer;
+    installerInThisDrain = true;
     connect(installer, &QLocalSocket::disconnected, this, &AgentTray::onInstallerLeft);
-    menu->setEnabled(false);
-    trayIcon.setToolTip(tr("Finishing the current print job before updating Vek…"));
-    emit requestUpdateShutdown();
+    beginDrain(alreadyDraining, tr("Finishing the current print job before updating Vek…"));
 }
 
 void AgentTray::onInstallerLeft()
@@ -283,15 +297,51 @@ void AgentTray::onInstallerLeft()
     if (sender() != installerConnection)
         return;
     installerConnection.clear();
+    endDrainIfDone();
+}
+
+bool AgentTray::draining() const
+{
+    return drainingForUpdate || installerConnection;
+}
+
+void AgentTray::beginDrain(bool alreadyDraining, const QString &toolTip)
+{
+    menu->setEnabled(false);
+    trayIcon.setToolTip(toolTip);
+    if (!alreadyDraining)
+        emit requestUpdateShutdown();
+}
+
+void AgentTray::endDrainIfDone()
+{
+    if (drainingForUpdate) {
+        trayIcon.setToolTip(tr("Finishing the current print job before updating…"));
+        return;
+    }
+    if (installerConnection) {
+        trayIcon.setToolTip(tr("Finishing the current print job before updating Vek…"));
+        return;
+    }
     menu->setEnabled(true);
     emit cancelUpdateShutdown();
-    emit requestStart(config);
+    // After an installer the worker starts in any case, so that it reports
+    // its state again; after this agent's own update only when set up.
+    if (config.isSetUp() || installerInThisDrain)
+        emit requestStart(config);
+    installerInThisDrain = false;
 }
 
 void AgentTray::onShutdownReady()
 {
-    if (installerConnection && installerConnection->state() == QLocalSocket::ConnectedState)
+    // An installer that is already running and waiting for this agent goes
+    // first: starting a second installer beside it could only collide.
+    if (installerConnection && installerConnection->state() == QLocalSocket::ConnectedState) {
         emit quitRequested();
+        return;
+    }
+    if (drainingForUpdate && updateService)
+        updateService->InstallUpdate();
 }
 
 }  // namespace vek::agent

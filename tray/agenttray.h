@@ -10,12 +10,20 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QTimer>
+#include <QUrl>
 
 #include <chrono>
+#include <memory>
 
 class QAction;
 class QLocalSocket;
 class QMenu;
+
+namespace vek {
+class DesktopUpdateService;
+struct UpdateServiceSettings;
+}  // namespace vek
 
 namespace vek::agent {
 
@@ -38,6 +46,11 @@ public:
 
     // The open setup dialog, or null.
     SetupDialog *setupDialog() const;
+
+    // Tests only, before startUp(): runs the self-update flow as a Windows
+    // build does, against the given manifest and service settings. A sibling
+    // program beside the agent still turns it off.
+    void enableUpdatesForTesting(const QUrl &manifestUrl, const UpdateServiceSettings &settings);
 
 signals:
     void requestStart(AgentConfig config);
@@ -64,14 +77,32 @@ private slots:
     void signOut();
     void toggleRunAtLogon(bool enabled);
     void showServerLines(QStringList lines);
+    void startUpdate();
+    void onUpdateAvailable(QString version);
+    void onUpdateFailed(QString reason);
+    void onShutdownReady();
 
 private:
     void buildMenu();
     void showState(AgentState state, const QString &detail);
     void onServersLearned(const QStringList &servers);
-    void onShutdownReady();
     void onSetupFinished(int result);
     void onInstallerLeft();
+
+    // Self-update (agenttrayupdates.cpp).
+    void addUpdateAction();
+    void setupUpdates();
+    void onUpdateTimer();
+    void onNoUpdateAvailable();
+    void onCheckFailed(const QString &reason);
+    void onDownloadProgress(qlonglong received, qlonglong total);
+    void onUpdateReady(const QString &version);
+
+    // One drain for two reasons, this agent's own update and an outside
+    // installer: the worker resumes only when neither remains.
+    bool draining() const;
+    void beginDrain(bool alreadyDraining, const QString &toolTip);
+    void endDrainIfDone();
 
     QSystemTrayIcon trayIcon;
     QMenu *menu = nullptr;
@@ -86,6 +117,21 @@ private:
     AgentConfig config;
     QPointer<QLocalSocket> installerConnection;
     QPointer<SetupDialog> setup;
+    AgentState lastState = AgentState::Connecting;  // restored after a failed update
+    QString lastDetail;
+
+    DesktopUpdateService *updateService = nullptr;  // child of the tray
+    QAction *updateAction = nullptr;
+    QTimer updateTimer;
+    QString availableVersion;
+    QString announcedVersion;
+    bool userRequestedCheck = false;
+    bool downloadingUpdate = false;
+    bool drainingForUpdate = false;
+    bool installerInThisDrain = false;
+    bool updatesOnThisBuild;
+    QUrl testManifestUrl;
+    std::unique_ptr<UpdateServiceSettings> testUpdateSettings;
 };
 
 }  // namespace vek::agent

@@ -41,6 +41,12 @@ void ShowCriticalBox(const QString &title, const QString &text)
         QMessageBox::critical(nullptr, title, text, QMessageBox::Ok);
 }
 
+void ShowInformationBox(const QString &title, const QString &text)
+{
+    if (!Hooked({ Notice::Information, title, text }))
+        QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
+}
+
 bool AskYesNo(const QString &title, const QString &text)
 {
     bool answer = false;
@@ -55,6 +61,12 @@ void ShowWarningBalloon(QSystemTrayIcon &icon, const QString &title, const QStri
 {
     if (!Hooked({ Notice::Balloon, title, text, kBalloonMs }))
         icon.showMessage(title, text, QSystemTrayIcon::Warning, kBalloonMs);
+}
+
+void ShowInformationBalloon(QSystemTrayIcon &icon, const QString &title, const QString &text)
+{
+    if (!Hooked({ Notice::InformationBalloon, title, text, kBalloonMs }))
+        icon.showMessage(title, text, QSystemTrayIcon::Information, kBalloonMs);
 }
 
 }  // namespace vek::agent

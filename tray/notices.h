@@ -11,7 +11,7 @@
 namespace vek::agent {
 
 struct Notice {
-    enum Kind { Warning, Critical, Question, Balloon };
+    enum Kind { Warning, Critical, Question, Balloon, Information, InformationBalloon };
     Kind kind = Warning;
     QString title;
     QString text;
@@ -27,7 +27,10 @@ void ShowWarningBox(const QString &title, const QString &text);
 void ShowCriticalBox(const QString &title, const QString &text);
 // Yes and No, neither the default; true for Yes.
 bool AskYesNo(const QString &title, const QString &text);
+void ShowInformationBox(const QString &title, const QString &text);
 // A warning balloon for 10000 ms.
 void ShowWarningBalloon(QSystemTrayIcon &icon, const QString &title, const QString &text);
+// An information balloon for 10000 ms.
+void ShowInformationBalloon(QSystemTrayIcon &icon, const QString &title, const QString &text);
 
 }  // namespace vek::agent
