@@ -418,9 +418,16 @@ void DesktopUpdateService::OnDownloadFinished()
     emit UpdateReady(offeredVersion);
 }
 
+bool DesktopUpdateService::StartDetached(const QString &program, const QStringList &arguments)
+{
+    if (settings.startDetached)
+        return settings.startDetached(program, arguments);
+    return update::StartDetachedUpdate(program, arguments, nullptr);
+}
+
 bool DesktopUpdateService::StartInstaller(const QStringList &arguments)
 {
-    return update::StartDetachedUpdate(readyInstallerPath, arguments, nullptr);
+    return StartDetached(readyInstallerPath, arguments);
 }
 
 void DesktopUpdateService::InstallUpdate()
@@ -483,7 +490,7 @@ void DesktopUpdateService::OnPrepareFinished(int exitCode, QProcess::ExitStatus 
             return;
         }
         if (exitCode == 10)
-            update::StartDetachedUpdate(PrintAgentProgram(), {}, nullptr);
+            StartDetached(PrintAgentProgram(), {});
         emit UpdateFailed(kCouldNotStart);
         return;
     }

@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,9 @@ struct UpdateServiceSettings {
     std::string rootThumbprint;  // SHA-1 of the code-signing root, 40 hex digits
     std::chrono::milliseconds transferTimeout { 10000 };  // no data moving for this long
     std::chrono::milliseconds checkDeadline { 30000 };  // a whole manifest check
+    // Starts a program detached; empty means update::StartDetachedUpdate.
+    // Tests that cannot run the installer they verified observe it here.
+    std::function<bool(const QString &program, const QStringList &arguments)> startDetached;
 
     static UpdateServiceSettings BuiltIn();
 };
@@ -76,6 +80,7 @@ private:
     void AbortDownload(const QString &reason);
     void OnPrepareError(QProcess::ProcessError error);
     void OnPrepareFinished(int exitCode, QProcess::ExitStatus status);
+    bool StartDetached(const QString &program, const QStringList &arguments);
     bool StartInstaller(const QStringList &arguments);
     bool TrustedHere(const QUrl &url) const;
 
