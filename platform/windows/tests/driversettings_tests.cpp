@@ -151,7 +151,7 @@ TEST_CASE("SettingsForPrinting refuses a block the installed driver did not make
         { "empty", {} },
         { "shorter than a DEVMODEW", Bytes(defaults.begin(), defaults.begin() + 219) },
         { "another size, consistent inside", resized },
-        { "another specification version", changed(offsetof(DEVMODEW, dmSpecVersion), 1) },
+        { "another dmSpecVersion", changed(offsetof(DEVMODEW, dmSpecVersion), 1) },
         { "another driver version", changed(offsetof(DEVMODEW, dmDriverVersion), 1) },
         { "private part claims more than the block",
             changed(offsetof(DEVMODEW, dmDriverExtra), 8) },
