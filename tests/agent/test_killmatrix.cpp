@@ -6,10 +6,10 @@
 #include "pairedfixture.h"
 
 #include "agent/printjournal.h"
-#include "platform/driversettings.h"
 #include "printing/profilestore.h"
 #include "tests/harness/fakeclinicserver.h"
 #include "tests/printing/testpdf.h"
+#include "tests/printing/testprofile.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,14 +70,10 @@ void KillMatrixTest::initTestCase()
     qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
     QCoreApplication::setOrganizationName("Vekworks");
     QCoreApplication::setApplicationName("Vek Print Agent");
-    const auto captured = vek::platform::CaptureDriverSettings(kQueue, 0, false, {});
-    const QByteArray devmode(
-        reinterpret_cast<const char *>(captured.data()), qsizetype(captured.size()));
-    QVERIFY(!devmode.isEmpty());
-    profileId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QVERIFY(vek::printing::WriteProfile(kQueue, profileId, "Default", devmode, 210, 297));
-    vek::printing::SetQueueEnabled(kQueue, true);
-    profileVersion = vek::printing::SettingsVersion(devmode);
+    const vek::test::TestProfile profile = vek::test::SaveDefaultProfile(kQueue);
+    QVERIFY(!profile.id.isEmpty());
+    profileId = profile.id;
+    profileVersion = profile.version;
 }
 
 QList<QJsonObject> KillMatrixTest::reports(

@@ -9,10 +9,10 @@
 #include "agent/agentworker.h"
 #include "agent/pairedservers.h"
 #include "agent/printjournal.h"
-#include "platform/driversettings.h"
 #include "printing/profilestore.h"
 #include "tests/harness/fakeclinicserver.h"
 #include "tests/printing/testpdf.h"
+#include "tests/printing/testprofile.h"
 #include "vek/product.h"
 
 #include <QFile>
@@ -121,14 +121,10 @@ void PairedServersTest::initTestCase()
     QCoreApplication::setOrganizationName("Vekworks");
     QCoreApplication::setApplicationName("Vek Print Agent");
 
-    const auto captured = vek::platform::CaptureDriverSettings(kQueue, 0, false, {});
-    const QByteArray devmode(
-        reinterpret_cast<const char *>(captured.data()), qsizetype(captured.size()));
-    QVERIFY(!devmode.isEmpty());
-    profileId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QVERIFY(vek::printing::WriteProfile(kQueue, profileId, "Default", devmode, 210, 297));
-    vek::printing::SetQueueEnabled(kQueue, true);
-    profileVersion = vek::printing::SettingsVersion(devmode);
+    const vek::test::TestProfile profile = vek::test::SaveDefaultProfile(kQueue);
+    QVERIFY(!profile.id.isEmpty());
+    profileId = profile.id;
+    profileVersion = profile.version;
 }
 
 void PairedServersTest::init()

@@ -6,6 +6,7 @@
 #include "tests/harness/printsink.h"
 #include "tests/harness/pwgraster.h"
 #include "tests/printing/testpdf.h"
+#include "tests/printing/testprofile.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -41,25 +42,6 @@ const QSizeF kA5(420, 595);
 QString NewId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
-
-QByteArray Captured(const char *queue)
-{
-    const auto bytes = vek::platform::CaptureDriverSettings(queue, 0, false, {});
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
-}
-
-// Saves the queue's current default settings as a new profile and allows the
-// queue; returns the profile id.
-QString SaveDefaultProfile(const char *queue)
-{
-    const QString id = NewId();
-    const QByteArray settings = Captured(queue);
-    if (settings.isEmpty()
-        || !WriteProfile(queue, id, QStringLiteral("Default"), settings, 210, 297))
-        return {};
-    SetQueueEnabled(queue, true);
-    return id;
 }
 
 using vek::test::CupsJob;
@@ -100,7 +82,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
         QCoreApplication::setOrganizationName(QStringLiteral("Vekworks"));
         QCoreApplication::setApplicationName(QStringLiteral("Vek Print Agent"));
-        documentProfile_ = SaveDefaultProfile(kDocumentQueue);
+        documentProfile_ = vek::test::SaveDefaultProfile(kDocumentQueue).id;
         QVERIFY2(!documentProfile_.isEmpty(), "the document queue's settings were captured");
     }
 
@@ -170,7 +152,7 @@ private slots:
         } else if (fault == "11 copies") {
             copies = 11;
         } else if (fault == "tampered") {
-            profileId = SaveDefaultProfile(kDocumentQueue);
+            profileId = vek::test::SaveDefaultProfile(kDocumentQueue).id;
             QSettings settings;
             const QString key = QueueSettingsKey(queue) + "/profiles/" + profileId + "/devmode";
             settings.setValue(key, settings.value(key).toByteArray() + "option Darkness=15\n");
@@ -190,7 +172,7 @@ private slots:
             version = SettingsVersion({});
         } else if (fault == "foreign settings") {
             profileId = NewId();
-            const QByteArray label = Captured(kLabelQueue);
+            const QByteArray label = vek::test::CapturedSettings(kLabelQueue);
             QVERIFY(!label.isEmpty());
             QVERIFY(WriteProfile(queue, profileId, QStringLiteral("Label"), label, 50, 25));
             version = SettingsVersion(label);
@@ -284,7 +266,7 @@ private slots:
 
     void driverChangedUnderSavedProfile()
     {
-        const QString id = SaveDefaultProfile(kDocumentQueue);
+        const QString id = vek::test::SaveDefaultProfile(kDocumentQueue).id;
         QVERIFY(!id.isEmpty());
         const QString version = ReadProfile(kDocumentQueue, id).version;
 
@@ -309,7 +291,7 @@ private slots:
 
     void queueRefusingRasterAtTheFinish()
     {
-        const QString id = SaveDefaultProfile(kNoRasterQueue);
+        const QString id = vek::test::SaveDefaultProfile(kNoRasterQueue).id;
         QVERIFY(!id.isEmpty());
         const PdfPrintResult result
             = PrintPdfWithProfile(kNoRasterQueue, id, ReadProfile(kNoRasterQueue, id).version,
