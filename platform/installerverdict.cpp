@@ -1,4 +1,5 @@
 #include "installersignature.h"
+#include "installertable.h"
 
 #include <cctype>
 
@@ -13,6 +14,21 @@ std::string NormalizeThumbprint(const std::string &text)
             digits.push_back(char(std::tolower(byte)));
     }
     return digits;
+}
+
+std::optional<SignatureVerdict> VerdictOfTable(PeSignatureState state)
+{
+    switch (state) {
+    case PeSignatureState::NotPe:
+        return SignatureVerdict::Uncheckable;
+    case PeSignatureState::Unsigned:
+        return SignatureVerdict::NotSigned;
+    case PeSignatureState::Malformed:
+        return SignatureVerdict::NotVerified;
+    case PeSignatureState::Signed:
+        break;
+    }
+    return std::nullopt;
 }
 
 const char *VerdictText(SignatureVerdict verdict)

@@ -15,6 +15,7 @@ set(VEK_PLATFORM_SHARED_SOURCES
     driversettings.h
     durablefile.h
     installersignature.h
+    installertable.h
     installerverdict.cpp
     localpeer.h
     machineguid.h

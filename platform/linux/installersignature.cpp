@@ -3,6 +3,7 @@
 // that root as the only trusted certificate.
 
 #include "platform/installersignature.h"
+#include "platform/installertable.h"
 #include "platform/pefile.h"
 
 #include <openssl/evp.h>
@@ -216,16 +217,8 @@ SignatureVerdict VerifyInstallerSignature(
     if (!bytes)
         return SignatureVerdict::Uncheckable;
     const PeSignature signature = ReadPeSignature(*bytes);
-    switch (signature.state) {
-    case PeSignatureState::NotPe:
-        return SignatureVerdict::Uncheckable;
-    case PeSignatureState::Unsigned:
-        return SignatureVerdict::NotSigned;
-    case PeSignatureState::Malformed:
-        return SignatureVerdict::NotVerified;
-    case PeSignatureState::Signed:
-        break;
-    }
+    if (const auto verdict = VerdictOfTable(signature.state))
+        return *verdict;
     return VerifySignedData(*bytes, signature, NormalizeThumbprint(expectedRootSha1));
 }
 

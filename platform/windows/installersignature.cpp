@@ -4,6 +4,7 @@
 // signature block unless the system opted in to the stricter check.
 
 #include "platform/installersignature.h"
+#include "platform/installertable.h"
 #include "platform/pefile.h"
 
 #include <windows.h>
@@ -99,16 +100,8 @@ SignatureVerdict VerifyInstallerSignature(
     const auto bytes = PeBytesOfFile(std::filesystem::path(path));
     if (!bytes)
         return SignatureVerdict::Uncheckable;
-    switch (ReadPeSignature(*bytes).state) {
-    case PeSignatureState::NotPe:
-        return SignatureVerdict::Uncheckable;
-    case PeSignatureState::Unsigned:
-        return SignatureVerdict::NotSigned;
-    case PeSignatureState::Malformed:
-        return SignatureVerdict::NotVerified;
-    case PeSignatureState::Signed:
-        break;
-    }
+    if (const auto verdict = VerdictOfTable(ReadPeSignature(*bytes).state))
+        return *verdict;
 
     TrustState trust(path);
     const LONG result = trust.Verify();
