@@ -2,6 +2,7 @@
 
 #include "clinicapi.h"
 #include "hostrules.h"
+#include "systemproxy.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -21,6 +22,10 @@ NodeClient::NodeClient(QObject *parent)
     // A redirect would carry the credential to a host that the HTTPS rule
     // below never saw; a 3xx is returned to the caller as it stands.
     network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    // Clinics often reach the hosted service only through their proxy. The
+    // certificate is checked as on a direct link: the proxy only relays the
+    // encrypted stream.
+    UseSystemProxySettings();
 }
 
 void NodeClient::setBaseUrl(const QString &address)

@@ -2,6 +2,7 @@
 // the installer's request to a running agent, a hand-over to the agent that
 // already runs, or the agent itself.
 
+#include "agent/systemproxy.h"
 #include "app/applicationidentity.h"
 #include "app/commandchannel.h"
 #include "app/updatepreparation.h"
@@ -136,5 +137,7 @@ int main(int argc, char **argv)
         vek::printing::ShowPrintProfilesDialog(nullptr);
         return 0;
     }
+    // Clinic and update requests follow the system's proxy settings.
+    vek::agent::UseSystemProxySettings();
     return RunAgent(application, DataDirectory());
 }

@@ -3,6 +3,7 @@
 #include "detachedupdate.h"
 #include "updatemanifest.h"
 
+#include "agent/systemproxy.h"
 #include "platform/installersignature.h"
 #include "platform/pefile.h"
 #include "platform/sha256stream.h"
@@ -106,6 +107,7 @@ DesktopUpdateService::DesktopUpdateService(const QString &currentVersion, const 
     , settings(settings)
     , downloadHash(std::make_unique<vek::platform::Sha256Stream>())
 {
+    vek::agent::UseSystemProxySettings();
     checkDeadline.setSingleShot(true);
     connect(&checkDeadline, &QTimer::timeout, this, [this] {
         if (manifestReply)

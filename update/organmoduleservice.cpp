@@ -1,5 +1,7 @@
 #include "organmoduleservice.h"
 
+#include "agent/systemproxy.h"
+
 #include <QFile>
 #include <QNetworkReply>
 
@@ -10,6 +12,7 @@ namespace vek {
 OrganModuleService::OrganModuleService(QObject *parent)
     : QObject(parent)
 {
+    vek::agent::UseSystemProxySettings();
 }
 
 OrganModuleService::~OrganModuleService()
