@@ -53,13 +53,22 @@ bool FakeClinicServer::start(bool https, bool trustCa)
         const TestCertificates &certificates = TestCertificatesForProcess();
         if (certificates.server.isNull())
             return false;
-        sslSetup(certificates.server, certificates.serverKey);
+        if (presented.isNull())
+            sslSetup(certificates.server, certificates.serverKey);
+        else
+            sslSetup(presented, presentedKey);
         if (trustCa)
             TrustTestCaInDefaultConfiguration();
     }
     secure = https;
     listeningPort = listen(QHostAddress::LocalHost, 0);
     return listeningPort != 0;
+}
+
+void FakeClinicServer::presentCertificate(const QSslCertificate &certificate, const QSslKey &key)
+{
+    presented = certificate;
+    presentedKey = key;
 }
 
 QString FakeClinicServer::baseUrl() const

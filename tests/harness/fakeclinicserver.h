@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QList>
 #include <QQueue>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QString>
 
 #include <chrono>
@@ -46,6 +48,9 @@ public:
     // for 127.0.0.1 and localhost issued by a test CA, which this process's
     // default TLS configuration is made to trust when trustCa is set.
     bool start(bool https = false, bool trustCa = true);
+    // Presented over https instead of the certificate for 127.0.0.1 and
+    // localhost; set before start.
+    void presentCertificate(const QSslCertificate &certificate, const QSslKey &key);
     QString baseUrl() const;  // e.g. "http://127.0.0.1:40123"
     quint16 port() const { return listeningPort; }
 
@@ -71,6 +76,8 @@ private:
     QList<ReceivedRequest> received;
     quint16 listeningPort = 0;
     bool secure = false;
+    QSslCertificate presented;
+    QSslKey presentedKey;
 };
 
 }  // namespace vek::test

@@ -42,8 +42,10 @@ bool AddExtension(X509 *cert, X509 *issuer, int nid, const char *value)
 
 enum class Usage { Server, CodeSigning, None };
 
+constexpr char kLoopbackNames[] = "IP:127.0.0.1,DNS:localhost";
+
 Cert NewCertificate(const char *commonName, EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey,
-    long serial, Usage usage = Usage::Server)
+    long serial, Usage usage = Usage::Server, const char *serverNames = kLoopbackNames)
 {
     Cert cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
@@ -61,7 +63,7 @@ Cert NewCertificate(const char *commonName, EVP_PKEY *key, X509 *issuer, EVP_PKE
             && AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign")
                    : AddExtension(cert.get(), signer, NID_basic_constraints, "CA:FALSE");
     if (ok && !isCa && usage == Usage::Server)
-        ok = AddExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")
+        ok = AddExtension(cert.get(), signer, NID_subject_alt_name, serverNames)
             && AddExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth");
     if (ok && !isCa && usage == Usage::CodeSigning)
         ok = AddExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature")
@@ -95,17 +97,31 @@ TestCertificates Make()
     TestCertificates made;
     Key caKey = NewKey();
     Key serverKey = NewKey();
-    if (!caKey || !serverKey)
+    Key proxiedKey = NewKey();
+    Key strangerCaKey = NewKey();
+    Key strangerKey = NewKey();
+    if (!caKey || !serverKey || !proxiedKey || !strangerCaKey || !strangerKey)
         return made;
     Cert ca = NewCertificate("Vek test clinic CA", caKey.get(), nullptr, caKey.get(), 1);
-    if (!ca)
+    Cert strangerCa
+        = NewCertificate("Unknown CA", strangerCaKey.get(), nullptr, strangerCaKey.get(), 30);
+    if (!ca || !strangerCa)
         return made;
+    const QByteArray proxiedNames = QByteArray("DNS:") + kProxiedHost;
     Cert server = NewCertificate("127.0.0.1", serverKey.get(), ca.get(), caKey.get(), 2);
-    if (!server)
+    Cert proxied = NewCertificate(kProxiedHost, proxiedKey.get(), ca.get(), caKey.get(), 3,
+        Usage::Server, proxiedNames.constData());
+    Cert stranger = NewCertificate(kProxiedHost, strangerKey.get(), strangerCa.get(),
+        strangerCaKey.get(), 31, Usage::Server, proxiedNames.constData());
+    if (!server || !proxied || !stranger)
         return made;
     made.ca = QSslCertificate(Pem(ca.get()));
     made.server = QSslCertificate(Pem(server.get()));
     made.serverKey = QSslKey(Pem(serverKey.get()), QSsl::Ec);
+    made.proxiedServer = QSslCertificate(Pem(proxied.get()));
+    made.proxiedServerKey = QSslKey(Pem(proxiedKey.get()), QSsl::Ec);
+    made.strangerServer = QSslCertificate(Pem(stranger.get()));
+    made.strangerServerKey = QSslKey(Pem(strangerKey.get()), QSsl::Ec);
     return made;
 }
 

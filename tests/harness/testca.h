@@ -1,16 +1,26 @@
 #pragma once
-// A certificate authority made at test time, and a server certificate it
-// issued for 127.0.0.1 and localhost.
+// A certificate authority made at test time, and the server certificates it
+// issued: one for 127.0.0.1 and localhost, one for a name that only a proxy
+// reaches.
 
 #include <QSslCertificate>
 #include <QSslKey>
 
 namespace vek::test {
 
+// A clinic host name that does not resolve: a request reaches it only
+// through a proxy that connects it to loopback.
+inline constexpr char kProxiedHost[] = "clinic.test";
+
 struct TestCertificates {
     QSslCertificate ca;
-    QSslCertificate server;
+    QSslCertificate server;  // 127.0.0.1 and localhost
     QSslKey serverKey;
+    QSslCertificate proxiedServer;  // kProxiedHost
+    QSslKey proxiedServerKey;
+    // kProxiedHost again, from a CA that nobody trusts.
+    QSslCertificate strangerServer;
+    QSslKey strangerServerKey;
 };
 
 const TestCertificates &TestCertificatesForProcess();
