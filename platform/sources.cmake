@@ -83,6 +83,8 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/queuecapabilities.h
     linux/queueppd.cpp
     linux/queueppd.h
+    linux/rasterwriter.cpp
+    linux/rasterwriter.h
     linux/rawspool.cpp
     linux/rowscaler.cpp
     linux/rowscaler.h

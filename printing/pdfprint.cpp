@@ -59,6 +59,18 @@ QImage RenderOnWhite(QPdfDocument &document, int page, QSize size)
     return image;
 }
 
+// A page is rendered at the rendering resolution, or straight at the size it
+// lands on the device when that is smaller (a coarser device, or a page
+// reduced to fit): the device shows no more pixels than that, and rendering
+// them directly is sharper and cheaper than rendering more and averaging
+// them down.
+QSize RenderSize(QSize bitmap, const platform::PagePlacement &at)
+{
+    if (at.width <= bitmap.width() && at.height <= bitmap.height())
+        return { at.width, at.height };
+    return bitmap;
+}
+
 // Prints every copy of every page into the started job; false when the
 // renderer, the device or the spooler failed on the way.
 bool PrintPages(platform::PageJob &job, QPdfDocument &document, int copies)
@@ -70,18 +82,18 @@ bool PrintPages(platform::PageJob &job, QPdfDocument &document, int copies)
             const auto bitmapSize = PageBitmapSize(points.width(), points.height());
             if (!bitmapSize)
                 return false;
-            const QImage image = RenderOnWhite(document, page, *bitmapSize);
+            const auto at = PlacePage(points.width(), points.height(), job.printableArea());
+            if (!at) {
+                qCWarning(lcPdf) << "the device reports no usable printable area";
+                return false;
+            }
+            const QImage image = RenderOnWhite(document, page, RenderSize(*bitmapSize, *at));
             if (image.isNull()) {
                 qCWarning(lcPdf) << "page" << page + 1 << "did not render";
                 return false;
             }
             if (!job.startPage())
                 return false;
-            const auto at = PlacePage(points.width(), points.height(), job.printableArea());
-            if (!at) {
-                qCWarning(lcPdf) << "the device reports no usable printable area";
-                return false;
-            }
             const platform::PageImage bits { image.constBits(), image.width(), image.height(),
                 static_cast<std::size_t>(image.bytesPerLine()) };
             if (!job.drawPage(bits, *at) || !job.endPage())

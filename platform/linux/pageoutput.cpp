@@ -6,11 +6,14 @@
 
 #include "cupsobjects.h"
 #include "queuecapabilities.h"
+#include "rasterwriter.h"
 #include "rowscaler.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <malloc.h>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -23,6 +26,7 @@ using linuxbackend::MediaSize;
 using linuxbackend::OptionArray;
 using linuxbackend::QueueCapabilities;
 using linuxbackend::RasterPtr;
+using linuxbackend::RasterWriter;
 using linuxbackend::RowScaler;
 using linuxbackend::SettingsBlock;
 
@@ -147,8 +151,8 @@ public:
         , m_http(std::move(http))
         , m_job(job)
         , m_raster(std::move(raster))
+        , m_writer(std::make_unique<RasterWriter>(m_raster.get(), layout.header.cupsBytesPerLine))
         , m_layout(layout)
-        , m_row(std::size_t(layout.header.cupsBytesPerLine))
     {
     }
     ~CupsPageJob() override { abort(); }
@@ -160,7 +164,7 @@ public:
     {
         if (m_state != State::BetweenPages)
             return fail();
-        if (!cupsRasterWriteHeader2(m_raster.get(), &m_layout.header))
+        if (!m_writer->startPage(m_layout.header))
             return fail();
         m_rowsWritten = 0;
         m_state = State::InPage;
@@ -188,12 +192,19 @@ public:
         RowScaler scaler(
             page, at.width, at.height, int(firstX - left), int(endX - left), m_layout.output);
         const std::size_t channels = std::size_t(scaler.channels());
+        const std::size_t lineBytes = m_layout.header.cupsBytesPerLine;
+        const std::size_t drawnFirst = std::size_t(firstX) * channels;
+        const std::size_t drawnEnd = std::size_t(endX) * channels;
         if (!writeWhiteRows(unsigned(firstY)))
             return fail();
         for (long long y = firstY; y < endY; ++y) {
-            std::fill(m_row.begin(), m_row.end(), 0xff);
-            scaler.row(int(y - top), m_row.data() + std::size_t(firstX) * channels);
-            if (!writeRow())
+            std::uint8_t *row = m_writer->nextRow();
+            if (!row)
+                return fail();
+            std::fill(row, row + drawnFirst, 0xff);
+            std::fill(row + drawnEnd, row + lineBytes, 0xff);
+            scaler.row(int(y - top), row + drawnFirst);
+            if (!addRow())
                 return fail();
         }
         return writeWhiteRows(m_layout.header.cupsHeight) || fail();
@@ -216,7 +227,13 @@ public:
             abort();
             return false;
         }
+        const bool written = m_writer->finish();
+        m_writer.reset();
         m_raster.reset();
+        if (!written) {
+            abort();
+            return false;
+        }
         // A queue that cannot take the format refuses it only here, once it has the document.
         const ipp_status_t status = cupsFinishDocument(m_http.get(), m_queue.c_str());
         if (status > IPP_STATUS_OK_EVENTS_COMPLETE) {
@@ -233,6 +250,7 @@ public:
         if (m_state == State::Done)
             return;
         m_state = State::Done;
+        m_writer.reset();
         m_raster.reset();
         m_http.reset();
         CancelJob(m_queue, m_job);
@@ -248,10 +266,9 @@ private:
         return false;
     }
 
-    bool writeRow()
+    bool addRow()
     {
-        const unsigned length = m_layout.header.cupsBytesPerLine;
-        if (cupsRasterWritePixels(m_raster.get(), m_row.data(), length) != length)
+        if (!m_writer->addRow())
             return false;
         ++m_rowsWritten;
         return true;
@@ -260,11 +277,12 @@ private:
     // White rows up to (not including) row end.
     bool writeWhiteRows(unsigned end)
     {
-        if (m_rowsWritten >= end)
-            return true;
-        std::fill(m_row.begin(), m_row.end(), 0xff);
         while (m_rowsWritten < end) {
-            if (!writeRow())
+            std::uint8_t *row = m_writer->nextRow();
+            if (!row)
+                return false;
+            std::fill(row, row + m_layout.header.cupsBytesPerLine, 0xff);
+            if (!addRow())
                 return false;
         }
         return true;
@@ -274,11 +292,22 @@ private:
     HttpPtr m_http;
     int m_job;
     RasterPtr m_raster;
+    std::unique_ptr<RasterWriter> m_writer;  // writes to m_raster on a thread of its own
     SheetLayout m_layout;
-    std::vector<std::uint8_t> m_row;  // the one row buffer of the sheet
     unsigned m_rowsWritten = 0;
     State m_state = State::BetweenPages;
 };
+
+// Page bitmaps are tens of megabytes and differ in size from page to page.
+// The C library's allocator raises its threshold for serving blocks from the
+// system after each large one is freed, and then keeps the next bitmaps in
+// its heap, which does not shrink: a long job would hold several pages'
+// worth of freed memory. A fixed threshold returns every bitmap when freed.
+void ReturnPageBitmapsToTheSystem()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 1 << 20); });
+}
 
 PageJobStart Failure(PageJobError error)
 {
@@ -290,6 +319,7 @@ PageJobStart Failure(PageJobError error)
 PageJobStart StartPageJob(
     const std::string &systemName, const Bytes &settings, const std::string &title)
 {
+    ReturnPageBitmapsToTheSystem();
     std::optional<SheetLayout> layout;
     OptionArray options;
     {

@@ -141,6 +141,7 @@ RowScaler::RowScaler(
     , m_firstColumn(firstColumn)
     , m_columns(std::max(0, endColumn - firstColumn))
 {
+    m_ink.resize(std::size_t(page.height));
     if (m_sameSize)
         return;
     // Each column's taps, then its shares laid out by source column from the
@@ -176,7 +177,6 @@ RowScaler::RowScaler(
     }
     // Columns near the right edge read past it with share 0.
     m_sums.assign(std::size_t(page.width + m_tapsPerColumn) * 4, 0);
-    m_ink.resize(std::size_t(page.height));
 }
 
 const RowScaler::Ink &RowScaler::inkOf(int sourceRow)
@@ -203,16 +203,23 @@ void RowScaler::row(int y, std::uint8_t *out)
 {
     const int step = channels();
     if (m_sameSize) {
+        // Only the inked part of the row is converted; most of a page is paper.
+        std::fill(out, out + std::size_t(m_columns) * std::size_t(step), std::uint8_t(0xff));
+        const Ink &ink = inkOf(y);
+        const int first = std::max(ink.first, m_firstColumn);
+        const int end = std::min(ink.end, m_firstColumn + m_columns);
         const std::uint8_t *source
-            = m_page.bits + std::size_t(y) * m_page.bytesPerLine + std::size_t(m_firstColumn) * 4;
-        for (int c = 0; c < m_columns; ++c, source += 4, out += step) {
-            if (m_output == Output::Rgb) {
-                out[0] = source[2];
-                out[1] = source[1];
-                out[2] = source[0];
-            } else {
-                out[0] = Luma(source[2], source[1], source[0]);
+            = m_page.bits + std::size_t(y) * m_page.bytesPerLine + std::size_t(first) * 4;
+        std::uint8_t *to = out + std::size_t(first - m_firstColumn) * std::size_t(step);
+        if (m_output == Output::Rgb) {
+            for (int c = first; c < end; ++c, source += 4, to += 3) {
+                to[0] = source[2];
+                to[1] = source[1];
+                to[2] = source[0];
             }
+        } else {
+            for (int c = first; c < end; ++c, source += 4, ++to)
+                to[0] = Luma(source[2], source[1], source[0]);
         }
         return;
     }

@@ -1,0 +1,62 @@
+#pragma once
+// Writes a PWG raster document on a thread of its own, so that coding the
+// rows and sending them to the scheduler overlap the drawing of the next
+// rows and the rendering of the next page. The rows travel in a few small
+// blocks; no page is ever held whole.
+
+#include <cups/raster.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vek::platform::linuxbackend {
+
+class RasterWriter {
+public:
+    // Rows of bytesPerLine bytes go to raster, which must outlive the writer.
+    RasterWriter(cups_raster_t *raster, unsigned bytesPerLine);
+    ~RasterWriter();
+    RasterWriter(const RasterWriter &) = delete;
+    RasterWriter &operator=(const RasterWriter &) = delete;
+
+    // Starts a page with header; its rows follow.
+    bool startPage(const cups_page_header2_t &header);
+    // The buffer of the next row, to be filled and then added with addRow();
+    // null once writing has failed.
+    std::uint8_t *nextRow();
+    bool addRow();
+    // Waits until everything added was written; false when any write failed.
+    bool finish();
+
+private:
+    struct Block {
+        bool startsPage = false;
+        cups_page_header2_t header {};
+        unsigned rows = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    void run();
+    bool handOver();
+    bool takeFreeBlock();
+
+    cups_raster_t *m_raster;
+    unsigned m_bytesPerLine;
+    std::vector<Block> m_blocks;
+    Block *m_filling = nullptr;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Block *> m_full;  // in the order they were filled
+    std::vector<Block *> m_free;
+    bool m_closing = false;
+    bool m_failed = false;
+    bool m_writing = false;  // the thread holds a block
+    std::thread m_thread;
+};
+
+}  // namespace vek::platform::linuxbackend
