@@ -69,8 +69,9 @@ QDBusMessage CallBus(const QDBusMessage &call)
 }
 
 // Runs job to its end or to the time limit. A job still waiting for the store
-// then is left to delete itself when the answer comes: the store's library
-// still holds a pointer to it.
+// then is left to delete itself when the answer comes, since the store's
+// library still holds a pointer to it; a late store or removal may still be
+// carried out then.
 template <class JobType> bool Finish(std::unique_ptr<JobType> &job)
 {
     job->setAutoDelete(false);
