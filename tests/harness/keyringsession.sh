@@ -57,7 +57,7 @@ EOF
     dbus-daemon --config-file="$work/$1.conf" --nofork --print-address=3 \
         3>"$work/$1.address" 2>"$work/$1.log" &
     pids+=($!)
-    wait_for "grep -q . '$work/$1.address'" || { cat "$work/$1.log" >&2; exit 1; }
+    wait_for "grep -qs . '$work/$1.address'" || { cat "$work/$1.log" >&2; exit 1; }
 }
 start_bus keyring
 start_bus empty
