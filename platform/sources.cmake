@@ -4,7 +4,8 @@
 #
 # VEK_PLATFORM_SHARED_SOURCES    system-free code that both backends use
 # VEK_PLATFORM_WINDOWS_SOURCES   pure Win32 and the C++ standard library
-# VEK_PLATFORM_LINUX_SOURCES     CUPS, OpenSSL, sysfs/procfs; may use Qt Core
+# VEK_PLATFORM_LINUX_SOURCES     CUPS, OpenSSL, QtKeychain, sysfs/procfs; may use
+#                                Qt Core and Qt D-Bus
 set(VEK_PLATFORM_SHARED_SOURCES
     credentialseal.h
     crashdumpnames.cpp
@@ -26,6 +27,7 @@ set(VEK_PLATFORM_SHARED_SOURCES
     printjobtext.cpp
     printjobtext.h
     rawspool.h
+    secretstore.h
     sha256stream.h
     startatsignin.h
 )
@@ -53,6 +55,7 @@ set(VEK_PLATFORM_WINDOWS_SOURCES
     windows/rawdocument.cpp
     windows/rawdocument.h
     windows/rawspool.cpp
+    windows/secretstore.cpp
     windows/sha256stream.cpp
     windows/startatsignin.cpp
     windows/winerror.cpp
@@ -88,6 +91,8 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/rawspool.cpp
     linux/rowscaler.cpp
     linux/rowscaler.h
+    linux/secretservice.h
+    linux/secretstore.cpp
     linux/settingsblock.cpp
     linux/settingsblock.h
     linux/sha256stream.cpp

@@ -21,6 +21,11 @@ packages=(
     osslsigncode
     # Renders the clinic simulator's status page in its browser test.
     chromium-headless-shell
+    # The credential goes to the desktop keyring through QtKeychain, which
+    # loads libsecret at run time.
+    qtkeychain-qt6-dev libsecret-1-0
+    # The keyring tests run a real GNOME Keyring on private session buses.
+    gnome-keyring dbus-daemon dbus-bin
 )
 
 missing=()

@@ -103,7 +103,7 @@ void AgentTray::buildMenu()
     lastJobAction->setEnabled(false);
     menu->addSeparator();
     connect(menu->addAction(tr("Check for jobs now")), &QAction::triggered, this,
-        &AgentTray::requestPollNow);
+        &AgentTray::checkForJobsNow);
     connect(menu->addAction(tr("Set up this workstation…")), &QAction::triggered, this,
         &AgentTray::openSetup);
     connect(menu->addAction(tr(printing::systemtext::kPrintersMenuEntry)), &QAction::triggered,
@@ -123,7 +123,8 @@ void AgentTray::buildMenu()
 void AgentTray::startUp()
 {
     setupUpdates();
-    if (const std::optional<AgentConfig> stored = LoadAgentConfig())
+    QString credentialProblem;
+    if (const std::optional<AgentConfig> stored = LoadAgentConfig(&credentialProblem))
         config = *stored;
     if (config.deviceId.isEmpty())
         config.deviceId = DeriveDeviceId().value_or(QString());
@@ -133,6 +134,38 @@ void AgentTray::startUp()
         emit requestStart(config);
         return;
     }
+    if (!credentialProblem.isEmpty()) {
+        // Setting up again would replace a credential that still works once
+        // the keyring answers, so setup is not opened on its own here.
+        credentialOutOfReach = true;
+        showState(AgentState::NotEnrolled, credentialProblem);
+        return;
+    }
+    showState(AgentState::NotConfigured, tr("This workstation has not been set up."));
+    openSetup();
+}
+
+void AgentTray::checkForJobsNow()
+{
+    if (!credentialOutOfReach) {
+        emit requestPollNow();
+        return;
+    }
+    QString credentialProblem;
+    const std::optional<AgentConfig> stored = LoadAgentConfig(&credentialProblem);
+    if (stored && stored->isSetUp()) {
+        credentialOutOfReach = false;
+        config.token = stored->token;
+        showState(AgentState::Connecting, QString());
+        emit requestStart(config);
+        return;
+    }
+    if (!credentialProblem.isEmpty()) {
+        showState(AgentState::NotEnrolled, credentialProblem);
+        return;
+    }
+    // The keyring answered without the entry: nothing is left to wait for.
+    credentialOutOfReach = false;
     showState(AgentState::NotConfigured, tr("This workstation has not been set up."));
     openSetup();
 }
@@ -222,6 +255,7 @@ void AgentTray::onSetupFinished(int result)
     config.managed = dialog->managed();
     config.token.clear();
     config.servers.clear();
+    credentialOutOfReach = false;
     emit requestStop();
     config.displayName = dialog->displayName();
     if (config.displayName.isEmpty())

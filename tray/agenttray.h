@@ -74,6 +74,7 @@ private slots:
     void onJobFinished(QString orderId, bool printed, QString detail);
     void onEnrolmentFinished(bool ok, QString detail, QString token);
     void onPrintersReported(int count);
+    void checkForJobsNow();
     void signOut();
     void toggleRunAtLogon(bool enabled);
     void showServerLines(QStringList lines);
@@ -115,6 +116,8 @@ private:
     QThread workerThread;
     AgentWorker *worker = nullptr;  // lives on workerThread, deleted when it ends
     AgentConfig config;
+    // Enrolled, but the keyring keeps the credential out of reach for now.
+    bool credentialOutOfReach = false;
     QPointer<QLocalSocket> installerConnection;
     QPointer<SetupDialog> setup;
     AgentState lastState = AgentState::Connecting;  // restored after a failed update

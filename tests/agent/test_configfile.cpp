@@ -1,4 +1,5 @@
-// agent.json: what is stored, what loading accepts, and the sealed credential.
+// agent.json: what is stored, what loading accepts, and the credential sealed
+// into the file where no desktop keyring runs.
 
 #include "agent/configfile.h"
 #include "agent/identity.h"
@@ -58,7 +59,12 @@ void UseMachine(const QTemporaryDir &root, const QByteArray &machineId)
 class ConfigFileTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { vek::app::ApplyApplicationIdentity(*QCoreApplication::instance()); }
+    void initTestCase()
+    {
+        // The sealed file, as where no keyring runs (no session bus at all).
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+        vek::app::ApplyApplicationIdentity(*QCoreApplication::instance());
+    }
     void init();
     void cleanup();
 
