@@ -19,8 +19,8 @@ std::optional<QJsonObject> Call(const QString &url, const QJsonObject *body, QSt
     QNetworkRequest request { QUrl(url) };
     request.setTransferTimeout(kTimeoutMs);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply *reply = body ? network.post(request, QJsonDocument(*body).toJson())
-                                : network.get(request);
+    QNetworkReply *reply
+        = body ? network.post(request, QJsonDocument(*body).toJson()) : network.get(request);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     loop.exec();

@@ -99,9 +99,8 @@ int main(int argc, char *argv[])
                                                                    : Fail("cannot write the files");
     }
     if (command == QLatin1String("profile") && args.size() == 2) {
-        return vek::demo::SaveQueueProfile(args[1])
-            ? 0
-            : Fail("cannot save a profile for " + args[1]);
+        return vek::demo::SaveQueueProfile(args[1]) ? 0
+                                                    : Fail("cannot save a profile for " + args[1]);
     }
     if (command == QLatin1String("shot") && (args.size() == 2 || args.size() == 4)) {
         std::optional<vek::agent::AgentState> state;

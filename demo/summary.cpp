@@ -34,8 +34,8 @@ struct Order {
     QString queue;
     QString file;  // what was queued
     QJsonArray reports;
-    qint64 claimedMs = 0;  // the last claim
-    qint64 finishedMs = 0;  // the final report
+    qint64 claimedMs = 0;  // the last claim, by the simulator's clock
+    qint64 finishedMs = 0;  // the final report, by when its event line was read
 };
 
 void Say(const QString &line)
@@ -54,10 +54,10 @@ QList<SinkJob> SinkJobs(const QString &directory)
 {
     QList<SinkJob> jobs;
     const QDir dir(directory);
-    for (const QString &name : dir.entryList({ QStringLiteral("*.job") }, QDir::Files, QDir::Name)) {
+    for (const QString &name :
+        dir.entryList({ QStringLiteral("*.job") }, QDir::Files, QDir::Name)) {
         const QString path = dir.filePath(name);
-        jobs.append({ path, ReadAll(path),
-            QFileInfo(path).lastModified().toMSecsSinceEpoch() });
+        jobs.append({ path, ReadAll(path), QFileInfo(path).lastModified().toMSecsSinceEpoch() });
     }
     return jobs;
 }
@@ -112,7 +112,8 @@ QImage PageImage(const test::PwgPage &page)
     QImage image(page.widthPixels, page.heightPixels, QImage::Format_RGB32);
     for (int y = 0; y < page.heightPixels; ++y) {
         for (int x = 0; x < page.widthPixels; ++x)
-            image.setPixel(x, y, QRgb(0xff000000u | quint32(std::max<qint64>(0, page.pixel(x, y)))));
+            image.setPixel(
+                x, y, QRgb(0xff000000u | quint32(std::max<qint64>(0, page.pixel(x, y)))));
     }
     return image;
 }
@@ -155,15 +156,15 @@ QHash<QString, QString> ReadManifest(const QString &path)
     for (const QByteArray &line : ReadAll(path).split('\n')) {
         const qsizetype space = line.indexOf(' ');
         if (space > 0)
-            files.insert(QString::fromUtf8(line.left(space)), QString::fromUtf8(line.mid(space + 1)));
+            files.insert(
+                QString::fromUtf8(line.left(space)), QString::fromUtf8(line.mid(space + 1)));
     }
     return files;
 }
 
-// Claim and final-report times from the event lines.
+// When each order's final report was heard, from the event lines.
 void ReadEvents(const QString &path, QHash<QString, Order> &orders)
 {
-    static const QRegularExpression claimed(QStringLiteral("^order (\\S+) claimed by "));
     static const QRegularExpression reported(QStringLiteral("^report (\\S+) (\\S+)"));
     for (const QByteArray &raw : ReadAll(path).split('\n')) {
         const QString line = QString::fromUtf8(raw);
@@ -172,10 +173,7 @@ void ReadEvents(const QString &path, QHash<QString, Order> &orders)
             continue;
         const qint64 ms = qint64(line.left(space).toDouble() * 1000.0);
         const QString text = line.mid(space + 1);
-        if (const auto match = claimed.match(text); match.hasMatch()) {
-            if (orders.contains(match.captured(1)))
-                orders[match.captured(1)].claimedMs = ms;
-        } else if (const auto match = reported.match(text); match.hasMatch()) {
+        if (const auto match = reported.match(text); match.hasMatch()) {
             if (orders.contains(match.captured(1)) && IsSuccess(match.captured(2))
                 && !orders[match.captured(1)].finishedMs)
                 orders[match.captured(1)].finishedMs = ms;
@@ -200,7 +198,7 @@ bool WriteSummary(const SummaryInputs &inputs)
         const QJsonObject json = value.toObject();
         Order order { json.value("id").toString(), json.value("server").toString(),
             json.value("queue").toString(), files.value(json.value("id").toString()),
-            json.value("reports").toArray() };
+            json.value("reports").toArray(), qint64(json.value("claimedAtMs").toDouble()) };
         ids << order.id;
         byId.insert(order.id, order);
     }
@@ -233,7 +231,8 @@ bool WriteSummary(const SummaryInputs &inputs)
         const qint64 job = order.reports.isEmpty()
             ? 0
             : order.reports.last().toObject().value("spoolJobId").toString().toLongLong();
-        return std::pair(job > 0 ? job : INT64_MAX, order.finishedMs ? order.finishedMs : INT64_MAX);
+        return std::pair(
+            job > 0 ? job : INT64_MAX, order.finishedMs ? order.finishedMs : INT64_MAX);
     };
     std::stable_sort(documentIds.begin(), documentIds.end(),
         [&](const QString &a, const QString &b) { return sinkOrder(a) < sinkOrder(b); });
@@ -265,8 +264,10 @@ bool WriteSummary(const SummaryInputs &inputs)
                 good = true;
                 receivedMs = job->receivedMs;
                 QFile copy(out.filePath("labels/" + order.id + ".zpl"));
-                good = copy.open(QIODevice::WriteOnly) && copy.write(job->bytes) == job->bytes.size();
-                atSink = QStringLiteral("%1 bytes at the sink (%2), identical to %3; kept as labels/%4.zpl")
+                good = copy.open(QIODevice::WriteOnly)
+                    && copy.write(job->bytes) == job->bytes.size();
+                atSink = QStringLiteral(
+                    "%1 bytes at the sink (%2), identical to %3; kept as labels/%4.zpl")
                              .arg(job->bytes.size())
                              .arg(QFileInfo(job->path).fileName(), QFileInfo(order.file).fileName(),
                                  order.id);
@@ -286,7 +287,8 @@ bool WriteSummary(const SummaryInputs &inputs)
                     const int number = PageNumber(pages[i], kDemoDocumentPages);
                     seen << (number ? QString::number(number) : QStringLiteral("?"));
                     PageImage(pages[i]).save(
-                        out.filePath(QStringLiteral("pages/%1-page-%2.png").arg(order.id).arg(i + 1)),
+                        out.filePath(
+                            QStringLiteral("pages/%1-page-%2.png").arg(order.id).arg(i + 1)),
                         "PNG");
                 }
                 QStringList expected;
@@ -295,17 +297,18 @@ bool WriteSummary(const SummaryInputs &inputs)
                 good = seen == expected;
                 if (good)
                     ++documentsInOrder;
-                atSink = QStringLiteral("%1 pages at the sink (%2, %3 bytes of PWG raster, %4 × %5 "
-                                        "px at %6 dpi), pages seen in the order %7%8")
-                             .arg(pages.size())
-                             .arg(QFileInfo(job.path).fileName())
-                             .arg(job.bytes.size())
-                             .arg(pages.value(0).widthPixels)
-                             .arg(pages.value(0).heightPixels)
-                             .arg(pages.value(0).dpiX)
-                             .arg(seen.join(QStringLiteral(", ")),
-                                 good ? QStringLiteral("; kept as pages/%1-page-N.png").arg(order.id)
-                                      : QStringLiteral(" (expected %1)").arg(expected.join(", ")));
+                atSink
+                    = QStringLiteral("%1 pages at the sink (%2, %3 bytes of PWG raster, %4 × %5 "
+                                     "px at %6 dpi), pages seen in the order %7%8")
+                          .arg(pages.size())
+                          .arg(QFileInfo(job.path).fileName())
+                          .arg(job.bytes.size())
+                          .arg(pages.value(0).widthPixels)
+                          .arg(pages.value(0).heightPixels)
+                          .arg(pages.value(0).dpiX)
+                          .arg(seen.join(QStringLiteral(", ")),
+                              good ? QStringLiteral("; kept as pages/%1-page-N.png").arg(order.id)
+                                   : QStringLiteral(" (expected %1)").arg(expected.join(", ")));
             }
         }
         allGood = allGood && good;
@@ -332,7 +335,8 @@ bool WriteSummary(const SummaryInputs &inputs)
             .arg(labelOrders)
             .arg(documentsInOrder)
             .arg(documentOrders)
-            .arg(extraJobs ? QStringLiteral(", %1 unexpected sink jobs").arg(extraJobs) : QString()));
+            .arg(extraJobs ? QStringLiteral(", %1 unexpected sink jobs").arg(extraJobs)
+                           : QString()));
     return allGood;
 }
 
