@@ -18,7 +18,7 @@
 #
 # OUTPUT_DIR keeps summary.txt, labels/ (the label bytes as the sink got
 # them), pages/ (each printed page as PNG), screenshots/ (the tray in its
-# states and the setup dialog) and logs/. Exits 0 only when every order was
+# states, its menu, and the setup dialog in both modes) and logs/. Exits 0 only when every order was
 # reported SPOOLED or COMPLETED and the sink holds every label byte for byte
 # and every document's pages in order. Everything else it started is
 # stopped, and its temporary files removed, on every way out.
@@ -142,18 +142,40 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 # 5. The agents, each with a home of its own, set up through the real dialog.
-# run_as HOME_NAME COMMAND...: with the environment of that agent's user.
-run_as() {
+# home_of HOME_NAME: the environment of that agent's user, for env.
+home_of() {
     local home=$work/$1
-    shift
-    HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_CACHE_HOME=$home/cache \
-        XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb "$@"
+    echo "HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data"
+    echo "XDG_CACHE_HOME=$home/cache XDG_RUNTIME_DIR=$home/runtime"
 }
-start_agent() {  # start_agent HOME_NAME
+start_agent() {  # start_agent HOME_NAME; sets agent_pid
     mkdir -p "$work/$1/runtime"
     chmod 700 "$work/$1" "$work/$1/runtime"
-    QT_LOGGING_RULES="vek.*.debug=true" run_as "$1" "$agent" >"$work/agent-$1.log" 2>&1 &
-    pids+=($!)
+    # shellcheck disable=SC2046  # one word per variable; the paths hold no blanks
+    env $(home_of "$1") QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vek.*.debug=true" \
+        "$agent" >"$work/agent-$1.log" 2>&1 &
+    agent_pid=$!
+    pids+=("$agent_pid")
+}
+# menu_shot AGENT_PID FILE: the agent's tray menu, opened with a right click on its icon.
+menu_shot() {
+    local icon before X Y WIDTH HEIGHT SCREEN WINDOW
+    local window
+    icon=""
+    for window in $(xdotool search --onlyvisible --pid "$1"); do
+        [ "$(xdotool getwindowname "$window")" = "Vek Print Agent" ] && icon=$window
+    done
+    [ -n "$icon" ] || fail "the agent's tray icon was not found"
+    eval "$(xdotool getwindowgeometry --shell "$icon")"
+    before=$(xdotool search --onlyvisible --pid "$1" | wc -l)
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+    local deadline=$((SECONDS + 10))
+    until [ "$(xdotool search --onlyvisible --pid "$1" | wc -l)" -gt "$before" ]; do
+        [ $SECONDS -lt $deadline ] || fail "the tray menu did not open"
+        sleep 0.1
+    done
+    "$demo" shot "$2"
+    xdotool key Escape
 }
 # fill_setup_dialog MODE ADDRESS NAME SECRET SCREENSHOT: MODE is local or pairing.
 fill_setup_dialog() {
@@ -187,10 +209,13 @@ start_agent p
 fill_setup_dialog pairing "$desktop1_url" "Radiology" "$code" "$shots/4-setup-dialog-pairing-code.png"
 wait_for_event 60 'workstation \S+ announced [0-9]+ queues on desktop2' \
     || fail "the second agent did not enrol and announce itself on both desktop servers"
+"$demo" shot "$shots/5-tray-ready-both.png" ready 30 || fail "the tray did not show the agent ready"
+menu_shot "$agent_pid" "$shots/6-tray-menu-desktop-agent.png"
 
 # 6. A print profile for the document queue, in the second agent's store.
 say "saving the print profile \"Default\" for VekDocument"
-run_as p env QT_QPA_PLATFORM=offscreen "$demo" profile VekDocument || fail "the profile could not be saved"
+# shellcheck disable=SC2046
+env $(home_of p) "$demo" profile VekDocument || fail "the profile could not be saved"
 
 # 7. Orders. The first label is held by a slow local node for a moment, so
 # the tray is seen printing.
@@ -205,7 +230,7 @@ queue_order() {  # queue_order SERVER QUEUE FILE [PROFILE]
 say "queueing orders"
 "$demo" fault "$admin" local slow 4000 || fail "the simulator refused the fault"
 queue_order local VekLabel "$work/files/label-1.zpl"
-"$demo" shot "$shots/5-tray-printing.png" printing 60 || fail "the tray did not show the agent printing"
+"$demo" shot "$shots/7-tray-printing.png" printing 60 || fail "the tray did not show the agent printing"
 "$demo" fault "$admin" local none || fail "the simulator refused the fault"
 for ((i = 2; i <= label_orders; i++)); do
     queue_order local VekLabel "$work/files/label-$i.zpl"
@@ -233,7 +258,7 @@ done
 # Jobs CUPS still holds would be counted as missing; none should be left.
 lpstat -o >"$work/cups-queue.log" 2>&1 || true
 
-"$demo" shot "$shots/6-tray-after-the-orders.png" || fail "the screen could not be saved"
+menu_shot "$agent_pid" "$shots/8-tray-menu-after-the-orders.png"
 
 # 8. The summary.
 say "summary"
