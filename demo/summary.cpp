@@ -261,7 +261,6 @@ bool WriteSummary(const SummaryInputs &inputs)
                 atSink = QStringLiteral("no sink job holds the label's %1 bytes exactly")
                              .arg(expected.size());
             } else {
-                good = true;
                 receivedMs = job->receivedMs;
                 QFile copy(out.filePath("labels/" + order.id + ".zpl"));
                 good = copy.open(QIODevice::WriteOnly)
@@ -283,18 +282,21 @@ bool WriteSummary(const SummaryInputs &inputs)
                 receivedMs = job.receivedMs;
                 const QList<test::PwgPage> pages = test::ReadPwgRaster(job.bytes);
                 QStringList seen;
+                bool saved = true;
                 for (int i = 0; i < pages.size(); ++i) {
                     const int number = PageNumber(pages[i], kDemoDocumentPages);
                     seen << (number ? QString::number(number) : QStringLiteral("?"));
-                    PageImage(pages[i]).save(
-                        out.filePath(
-                            QStringLiteral("pages/%1-page-%2.png").arg(order.id).arg(i + 1)),
-                        "PNG");
+                    saved
+                        = PageImage(pages[i]).save(
+                              out.filePath(
+                                  QStringLiteral("pages/%1-page-%2.png").arg(order.id).arg(i + 1)),
+                              "PNG")
+                        && saved;
                 }
                 QStringList expected;
                 for (int n = 1; n <= kDemoDocumentPages; ++n)
                     expected << QString::number(n);
-                good = seen == expected;
+                good = seen == expected && saved;
                 if (good)
                     ++documentsInOrder;
                 atSink
