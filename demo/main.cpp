@@ -2,6 +2,7 @@
 // Qt, one subcommand each.
 //   vek-demo files DIR LABELS            the label files and the PDF
 //   vek-demo profile QUEUE               save QUEUE's defaults as profile "Default"
+//   vek-demo has-profile QUEUE NAME      whether QUEUE is allowed and has profile NAME
 //   vek-demo shot FILE [STATE SECONDS]   the screen, once it shows STATE's icon
 //   vek-demo order ADMIN SERVER QUEUE FILE MANIFEST [PROFILE]
 //   vek-demo fault ADMIN SERVER MODE [DELAY_MS]
@@ -14,6 +15,7 @@
 #include "summary.h"
 
 #include "app/applicationidentity.h"
+#include "printing/profilestore.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -26,7 +28,8 @@ namespace {
 int Usage()
 {
     std::fprintf(stderr,
-        "usage: vek-demo files DIR LABELS | profile QUEUE | shot FILE [not-set-up|ready|printing "
+        "usage: vek-demo files DIR LABELS | profile QUEUE | has-profile QUEUE NAME | shot FILE "
+        "[not-set-up|ready|printing "
         "SECONDS] | order ADMIN SERVER QUEUE FILE MANIFEST [PROFILE] | fault ADMIN SERVER MODE "
         "[DELAY_MS] | summary ADMIN EVENTS MANIFEST SINK_DIR OUTPUT_DIR\n");
     return 2;
@@ -101,6 +104,15 @@ int main(int argc, char *argv[])
     if (command == QLatin1String("profile") && args.size() == 2) {
         return vek::demo::SaveQueueProfile(args[1]) ? 0
                                                     : Fail("cannot save a profile for " + args[1]);
+    }
+    if (command == QLatin1String("has-profile") && args.size() == 3) {
+        if (!vek::printing::IsQueueEnabled(args[1]))
+            return Fail(args[1] + " is not allowed");
+        for (const QString &id : vek::printing::ProfileIds(args[1])) {
+            if (vek::printing::ReadProfile(args[1], id).name == args[2])
+                return 0;
+        }
+        return Fail(args[1] + " has no profile " + args[2]);
     }
     if (command == QLatin1String("shot") && (args.size() == 2 || args.size() == 4)) {
         std::optional<vek::agent::AgentState> state;

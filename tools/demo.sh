@@ -11,14 +11,16 @@
 # with xdotool: one with the local node's enrolment secret (label orders),
 # one with a pairing code on the first desktop server, which also names the
 # second (PDF orders). An agent serves one mode, so both modes take two.
-# A print profile for the document queue is saved with the product's own
-# profile code, label orders are queued on the local node and PDF orders on
+# A print profile for the document queue is saved in the real profiles
+# dialog (with the product's own profile code should the dialog not save
+# it), label orders are queued on the local node and PDF orders on
 # both desktop servers, and once every order has its final report the
 # summary says what each order went through and what the sink received.
 #
 # OUTPUT_DIR keeps summary.txt, labels/ (the label bytes as the sink got
 # them), pages/ (each printed page as PNG), screenshots/ (the tray in its
-# states, its menu, and the setup dialog in both modes) and logs/. Exits 0 only when every order was
+# states, its menu, the setup dialog in both modes, the profiles dialog)
+# and logs/. Exits 0 only when every order was
 # reported SPOOLED or COMPLETED and the sink holds every label byte for byte
 # and every document's pages in order. Everything else it started is
 # stopped, and its temporary files removed, on every way out.
@@ -212,10 +214,60 @@ wait_for_event 60 'workstation \S+ announced [0-9]+ queues on desktop2' \
 "$demo" shot "$shots/5-tray-ready-both.png" ready 30 || fail "the tray did not show the agent ready"
 menu_shot "$agent_pid" "$shots/6-tray-menu-desktop-agent.png"
 
-# 6. A print profile for the document queue, in the second agent's store.
-say "saving the print profile \"Default\" for VekDocument"
+# 6. A print profile for the document queue, in the second agent's store,
+# saved through the real profiles dialog ("--printers") with the driver's
+# default options.
+# window_of TITLE_REGEX: the visible window with that title, once it is there.
+window_of() {
+    timeout 20 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1
+}
+# profile_in_dialog HOME_NAME QUEUE NAME: false when a step did not happen.
+profile_in_dialog() {
+    local pid dialog window status=1
+    # shellcheck disable=SC2046
+    env $(home_of "$1") QT_QPA_PLATFORM=xcb "$agent" --printers >"$work/printers-$1.log" 2>&1 &
+    pid=$!
+    pids+=("$pid")
+    if dialog=$(window_of '^Printers and print profiles') && [ -n "$dialog" ]; then
+        xdotool windowfocus --sync "$dialog"
+        # The printer list finds the queue as its name is typed; then the
+        # permission box, and past the profile list, the "New profile" button.
+        xdotool type --delay 30 "$2"
+        xdotool key --delay 100 Tab space Tab Tab space
+        if window=$(window_of '^Print profile$') && [ -n "$window" ]; then
+            xdotool windowfocus --sync "$window"
+            xdotool type --delay 20 "$3"
+            xdotool key Return
+            # The options sheet built from what the queue supports: its defaults.
+            if window=$(window_of " - $2\$") && [ -n "$window" ]; then
+                "$demo" shot "$shots/7-printer-options.png"
+                xdotool windowfocus --sync "$window" key Return
+                # Saved once the dialog lists the profile; then it is closed.
+                local deadline=$((SECONDS + 10))
+                until env $(home_of "$1") "$demo" has-profile "$2" "$3" 2>/dev/null; do
+                    [ $SECONDS -lt $deadline ] || break
+                    sleep 0.1
+                done
+                "$demo" shot "$shots/8-print-profiles-dialog.png"
+                xdotool windowfocus --sync "$dialog" key Escape
+                status=0
+            fi
+        fi
+    fi
+    local deadline=$((SECONDS + 10))
+    while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+    kill "$pid" 2>/dev/null || true
+    return $status
+}
+profile="A4 plain"
+say "saving the print profile \"$profile\" for VekDocument in the profiles dialog"
 # shellcheck disable=SC2046
-env $(home_of p) "$demo" profile VekDocument || fail "the profile could not be saved"
+if ! profile_in_dialog p VekDocument "$profile" || ! env $(home_of p) "$demo" has-profile VekDocument "$profile"; then
+    profile=Default
+    say "the profiles dialog did not save it; saving \"$profile\" with the product's profile code instead"
+    # shellcheck disable=SC2046
+    env $(home_of p) "$demo" profile VekDocument || fail "the profile could not be saved"
+fi
 
 # 7. Orders. The first label is held by a slow local node for a moment, so
 # the tray is seen printing.
@@ -230,14 +282,14 @@ queue_order() {  # queue_order SERVER QUEUE FILE [PROFILE]
 say "queueing orders"
 "$demo" fault "$admin" local slow 4000 || fail "the simulator refused the fault"
 queue_order local VekLabel "$work/files/label-1.zpl"
-"$demo" shot "$shots/7-tray-printing.png" printing 60 || fail "the tray did not show the agent printing"
+"$demo" shot "$shots/9-tray-printing.png" printing 60 || fail "the tray did not show the agent printing"
 "$demo" fault "$admin" local none || fail "the simulator refused the fault"
 for ((i = 2; i <= label_orders; i++)); do
     queue_order local VekLabel "$work/files/label-$i.zpl"
 done
 for server in desktop1 desktop2; do
     for ((i = 1; i <= pdf_orders_per_server; i++)); do
-        queue_order "$server" VekDocument "$work/files/document.pdf" Default
+        queue_order "$server" VekDocument "$work/files/document.pdf" "$profile"
     done
 done
 
@@ -258,7 +310,7 @@ done
 # Jobs CUPS still holds would be counted as missing; none should be left.
 lpstat -o >"$work/cups-queue.log" 2>&1 || true
 
-menu_shot "$agent_pid" "$shots/8-tray-menu-after-the-orders.png"
+menu_shot "$agent_pid" "$shots/10-tray-menu-after-the-orders.png"
 
 # 8. The summary.
 say "summary"
