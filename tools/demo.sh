@@ -144,23 +144,30 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 # 5. The agents, each with a home of its own, set up through the real dialog.
-# home_of HOME_NAME: the environment of that agent's user, for env.
-home_of() {
+# user_env HOME_NAME: sets user_vars to the environment of that agent's
+# user, for env; started in the background, env's process id is the program's.
+user_env() {
     local home=$work/$1
-    echo "HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data"
-    echo "XDG_CACHE_HOME=$home/cache XDG_RUNTIME_DIR=$home/runtime"
+    user_vars=(HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data"
+        XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home/runtime")
+}
+as_user() {  # as_user HOME_NAME COMMAND...
+    user_env "$1"
+    shift
+    env "${user_vars[@]}" "$@"
 }
 start_agent() {  # start_agent HOME_NAME; sets agent_pid
     mkdir -p "$work/$1/runtime"
     chmod 700 "$work/$1" "$work/$1/runtime"
-    # shellcheck disable=SC2046  # one word per variable; the paths hold no blanks
-    env $(home_of "$1") QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vek.*.debug=true" \
+    user_env "$1"
+    env "${user_vars[@]}" QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vek.*.debug=true" \
         "$agent" >"$work/agent-$1.log" 2>&1 &
     agent_pid=$!
     pids+=("$agent_pid")
 }
 # menu_shot AGENT_PID FILE: the agent's tray menu, opened with a right click on its icon.
 menu_shot() {
+    # shellcheck disable=SC2034  # set by getwindowgeometry's eval, kept local
     local icon before X Y WIDTH HEIGHT SCREEN WINDOW
     local window
     icon=""
@@ -224,8 +231,8 @@ window_of() {
 # profile_in_dialog HOME_NAME QUEUE NAME: false when a step did not happen.
 profile_in_dialog() {
     local pid dialog window status=1
-    # shellcheck disable=SC2046
-    env $(home_of "$1") QT_QPA_PLATFORM=xcb "$agent" --printers >"$work/printers-$1.log" 2>&1 &
+    user_env "$1"
+    env "${user_vars[@]}" QT_QPA_PLATFORM=xcb "$agent" --printers >"$work/printers-$1.log" 2>&1 &
     pid=$!
     pids+=("$pid")
     if dialog=$(window_of '^Printers and print profiles') && [ -n "$dialog" ]; then
@@ -244,7 +251,7 @@ profile_in_dialog() {
                 xdotool windowfocus --sync "$window" key Return
                 # Saved once the dialog lists the profile; then it is closed.
                 local deadline=$((SECONDS + 10))
-                until env $(home_of "$1") "$demo" has-profile "$2" "$3" 2>/dev/null; do
+                until as_user "$1" "$demo" has-profile "$2" "$3" 2>/dev/null; do
                     [ $SECONDS -lt $deadline ] || break
                     sleep 0.1
                 done
@@ -261,12 +268,10 @@ profile_in_dialog() {
 }
 profile="A4 plain"
 say "saving the print profile \"$profile\" for VekDocument in the profiles dialog"
-# shellcheck disable=SC2046
-if ! profile_in_dialog p VekDocument "$profile" || ! env $(home_of p) "$demo" has-profile VekDocument "$profile"; then
+if ! profile_in_dialog p VekDocument "$profile" || ! as_user p "$demo" has-profile VekDocument "$profile"; then
     profile=Default
     say "the profiles dialog did not save it; saving \"$profile\" with the product's profile code instead"
-    # shellcheck disable=SC2046
-    env $(home_of p) "$demo" profile VekDocument || fail "the profile could not be saved"
+    as_user p "$demo" profile VekDocument || fail "the profile could not be saved"
 fi
 
 # 7. Orders. The first label is held by a slow local node for a moment, so
