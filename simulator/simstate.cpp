@@ -392,6 +392,7 @@ QJsonObject SimState::toJson() const
             { "bytes", order.data.size() },
             { "state", OrderStateName(order.state) },
             { "claimedBy", order.claimedBy },
+            { "claimedAtMs", order.claimedAtMs },  // the last claim, milliseconds since 1970
             { "reports", reports },
         });
     }
