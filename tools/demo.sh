@@ -148,8 +148,11 @@ fi
 # user, for env; started in the background, env's process id is the program's.
 user_env() {
     local home=$work/$1
+    # No session bus: the demo's credentials go to the sealed file in its own
+    # home, never into the keyring of the user who runs the demo.
     user_vars=(HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data"
-        XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home/runtime")
+        XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home/runtime"
+        DBUS_SESSION_BUS_ADDRESS=disabled:)
 }
 as_user() {  # as_user HOME_NAME COMMAND...
     user_env "$1"
