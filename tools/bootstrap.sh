@@ -21,6 +21,9 @@ packages=(
     osslsigncode
     # Renders the clinic simulator's status page in its browser test.
     chromium-headless-shell
+    # tools/package.sh: the package's library dependencies come from
+    # dpkg-shlibdeps (dpkg-dev); lintian checks the package.
+    dpkg-dev lintian
 )
 
 missing=()
