@@ -71,11 +71,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program links come from dpkg-shlibdeps. Declared besides:
-# what is loaded at run time, libsecret (by QtKeychain, for the desktop keyring)
-# and Qt's platform plugins (libqt6gui6 only recommends them, and without one
-# the program cannot open a window); CUPS, which prints to the local queues.
+# libsecret, which QtKeychain loads at run time for the desktop keyring, and
+# CUPS, whose daemon holds the local print queues.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsecret-1-0, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsecret-1-0")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
