@@ -26,6 +26,9 @@ packages=(
     qtkeychain-qt6-dev libsecret-1-0
     # The keyring tests run a real GNOME Keyring on private session buses.
     gnome-keyring dbus-daemon dbus-bin
+    # tools/package.sh: the package's library dependencies come from
+    # dpkg-shlibdeps (dpkg-dev); lintian checks the package.
+    dpkg-dev lintian
 )
 
 missing=()
