@@ -198,6 +198,11 @@ public:
         if (!writeWhiteRows(unsigned(firstY)))
             return fail();
         for (long long y = firstY; y < endY; ++y) {
+            if (scaler.rowIsWhite(int(y - top))) {
+                if (!addWhiteRows(1))
+                    return fail();
+                continue;
+            }
             std::uint8_t *row = m_writer->nextRow();
             if (!row)
                 return fail();
@@ -274,18 +279,18 @@ private:
         return true;
     }
 
+    bool addWhiteRows(unsigned count)
+    {
+        if (!m_writer->addWhiteRows(count))
+            return false;
+        m_rowsWritten += count;
+        return true;
+    }
+
     // White rows up to (not including) row end.
     bool writeWhiteRows(unsigned end)
     {
-        while (m_rowsWritten < end) {
-            std::uint8_t *row = m_writer->nextRow();
-            if (!row)
-                return false;
-            std::fill(row, row + m_layout.header.cupsBytesPerLine, 0xff);
-            if (!addRow())
-                return false;
-        }
-        return true;
+        return m_rowsWritten >= end || addWhiteRows(end - m_rowsWritten);
     }
 
     std::string m_queue;

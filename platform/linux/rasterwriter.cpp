@@ -1,24 +1,24 @@
 #include "rasterwriter.h"
 
+#include <algorithm>
+
 namespace vek::platform::linuxbackend {
 namespace {
 
-// Enough rows in flight that neither side waits on the other row by row,
-// few enough to stay well below a page: under 2 MB for an A4 sheet at 300 dpi.
 constexpr unsigned kRowsPerBlock = 32;
-constexpr unsigned kBlocks = 8;
+// The rows held waiting, at most: enough for the inked rows of a typical
+// document page, so that its writing overlaps the rendering of the next page
+// instead of holding it up, and under half of an A4 page bitmap at 300 dpi.
+constexpr std::size_t kMaxHeldBytes = 16u << 20;
 
 }  // namespace
 
 RasterWriter::RasterWriter(cups_raster_t *raster, unsigned bytesPerLine)
     : m_raster(raster)
     , m_bytesPerLine(bytesPerLine)
-    , m_blocks(kBlocks)
+    , m_maxBlocks(unsigned(std::max<std::size_t>(
+          2, kMaxHeldBytes / (std::max(1u, bytesPerLine) * std::size_t(kRowsPerBlock)))))
 {
-    for (Block &block : m_blocks) {
-        block.bytes.resize(std::size_t(bytesPerLine) * kRowsPerBlock);
-        m_free.push_back(&block);
-    }
     m_thread = std::thread([this] { run(); });
 }
 
@@ -37,13 +37,20 @@ RasterWriter::~RasterWriter()
 bool RasterWriter::takeFreeBlock()
 {
     std::unique_lock lock(m_mutex);
+    if (m_free.empty() && m_blocks.size() < m_maxBlocks && !m_failed) {
+        m_blocks.push_back(std::make_unique<Block>());
+        m_blocks.back()->bytes.resize(std::size_t(m_bytesPerLine) * kRowsPerBlock);
+        m_free.push_back(m_blocks.back().get());
+    }
     m_changed.wait(lock, [this] { return m_failed || !m_free.empty(); });
     if (m_failed)
         return false;
     m_filling = m_free.back();
     m_free.pop_back();
+    m_filling->whiteBefore = m_pendingWhite;
     m_filling->startsPage = false;
     m_filling->rows = 0;
+    m_pendingWhite = 0;
     return true;
 }
 
@@ -73,7 +80,7 @@ bool RasterWriter::startPage(const cups_page_header2_t &header)
 
 std::uint8_t *RasterWriter::nextRow()
 {
-    if (m_filling && m_filling->rows == kRowsPerBlock && !handOver())
+    if (m_filling && (m_filling->rows == kRowsPerBlock || m_pendingWhite > 0) && !handOver())
         return nullptr;
     if (!m_filling && !takeFreeBlock())
         return nullptr;
@@ -82,22 +89,48 @@ std::uint8_t *RasterWriter::nextRow()
 
 bool RasterWriter::addRow()
 {
-    if (!m_filling || m_filling->rows == kRowsPerBlock)
+    if (!m_filling || m_filling->rows == kRowsPerBlock || m_pendingWhite > 0)
         return false;
     ++m_filling->rows;
     return true;
 }
 
+bool RasterWriter::addWhiteRows(unsigned count)
+{
+    // White rows come after the rows already added: those go first.
+    if (m_filling && m_filling->rows > 0 && !handOver())
+        return false;
+    m_pendingWhite += count;
+    return true;
+}
+
 bool RasterWriter::finish()
 {
-    const bool handed = handOver();
+    bool handed = handOver();
+    if (handed && m_pendingWhite > 0)
+        handed = takeFreeBlock() && handOver();
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return m_failed || (m_full.empty() && !m_writing); });
     return handed && !m_failed;
 }
 
+bool RasterWriter::write(Block &block, const std::vector<std::uint8_t> &white)
+{
+    for (unsigned i = 0; i < block.whiteBefore; ++i) {
+        if (cupsRasterWritePixels(
+                m_raster, const_cast<std::uint8_t *>(white.data()), m_bytesPerLine)
+            != m_bytesPerLine)
+            return false;
+    }
+    if (block.startsPage && !cupsRasterWriteHeader2(m_raster, &block.header))
+        return false;
+    const unsigned length = block.rows * m_bytesPerLine;
+    return length == 0 || cupsRasterWritePixels(m_raster, block.bytes.data(), length) == length;
+}
+
 void RasterWriter::run()
 {
+    const std::vector<std::uint8_t> white(m_bytesPerLine, 0xff);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_closing || !m_full.empty(); });
@@ -108,10 +141,7 @@ void RasterWriter::run()
         m_writing = true;
         lock.unlock();
 
-        bool written = !block->startsPage || cupsRasterWriteHeader2(m_raster, &block->header);
-        const unsigned length = block->rows * m_bytesPerLine;
-        if (written && length > 0)
-            written = cupsRasterWritePixels(m_raster, block->bytes.data(), length) == length;
+        const bool written = write(*block, white);
 
         lock.lock();
         m_writing = false;

@@ -1,14 +1,15 @@
 #pragma once
 // Writes a PWG raster document on a thread of its own, so that coding the
-// rows and sending them to the scheduler overlap the drawing of the next
-// rows and the rendering of the next page. The rows travel in a few small
-// blocks; no page is ever held whole.
+// rows and sending them to the scheduler overlap the rendering of the next
+// page. The rows travel in blocks; white rows travel as a count. The rows
+// held at a time are bounded well below a page bitmap.
 
 #include <cups/raster.h>
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,11 +30,16 @@ public:
     // null once writing has failed.
     std::uint8_t *nextRow();
     bool addRow();
+    // Adds count rows of white (every byte 0xff) without a buffer.
+    bool addWhiteRows(unsigned count);
     // Waits until everything added was written; false when any write failed.
     bool finish();
 
 private:
+    // Written in this order: whiteBefore white rows, the header if the block
+    // starts a page, then its rows.
     struct Block {
+        unsigned whiteBefore = 0;
         bool startsPage = false;
         cups_page_header2_t header {};
         unsigned rows = 0;
@@ -43,11 +49,14 @@ private:
     void run();
     bool handOver();
     bool takeFreeBlock();
+    bool write(Block &block, const std::vector<std::uint8_t> &white);
 
     cups_raster_t *m_raster;
     unsigned m_bytesPerLine;
-    std::vector<Block> m_blocks;
+    unsigned m_maxBlocks;
+    std::vector<std::unique_ptr<Block>> m_blocks;
     Block *m_filling = nullptr;
+    unsigned m_pendingWhite = 0;  // white rows after everything handed over
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -199,6 +199,20 @@ const RowScaler::Ink &RowScaler::inkOf(int sourceRow)
     return ink;
 }
 
+bool RowScaler::rowIsWhite(int y)
+{
+    if (m_sameSize) {
+        const Ink &ink = inkOf(y);
+        return ink.first >= ink.end;
+    }
+    bool white = true;
+    CoveredCells<kRowWhole>(y, m_page.height, m_height, [&](int sourceRow, std::uint32_t) {
+        const Ink &ink = inkOf(sourceRow);
+        white = white && ink.first >= ink.end;
+    });
+    return white;
+}
+
 void RowScaler::row(int y, std::uint8_t *out)
 {
     const int step = channels();

@@ -25,6 +25,8 @@ public:
 
     // Writes the output row's pixels for the chosen columns to out.
     void row(int y, std::uint8_t *out);
+    // True when output row y is paper white, found without making it.
+    bool rowIsWhite(int y);
 
 private:
     struct Tap {

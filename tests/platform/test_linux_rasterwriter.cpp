@@ -38,10 +38,18 @@ cups_page_header2_t Header(unsigned width, unsigned height)
     return header;
 }
 
-// Rows that differ from page to page and from row to row, with repeats.
+// Rows that differ from page to page and from row to row, with repeats, and
+// runs of white ones: at the start and end of each page and in between.
+bool IsWhiteRow(int page, unsigned y)
+{
+    return y < unsigned(page) * 40 || y >= 290 || y % 50 < 12;
+}
+
 Bytes Row(int page, unsigned y, unsigned bytesPerLine)
 {
     Bytes row(bytesPerLine, 0xff);
+    if (IsWhiteRow(page, y))
+        return row;
     for (unsigned x = (y * 7 + unsigned(page)) % 13; x < bytesPerLine; x += 17 + y % 5)
         row[x] = std::uint8_t(y / 3 + unsigned(page) * 40);
     return row;
@@ -75,6 +83,11 @@ bool WriteAll(RasterWriter &writer)
         if (!writer.startPage(header))
             return false;
         for (unsigned y = 0; y < kHeight; ++y) {
+            if (IsWhiteRow(page, y)) {
+                if (!writer.addWhiteRows(1))
+                    return false;
+                continue;
+            }
             std::uint8_t *row = writer.nextRow();
             if (!row)
                 return false;
