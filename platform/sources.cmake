@@ -85,6 +85,8 @@ set(VEK_PLATFORM_LINUX_SOURCES
     linux/queuecapabilities.cpp
     linux/queuecapabilities.h
     linux/queueppd.cpp
+    linux/pwgencoder.cpp
+    linux/pwgencoder.h
     linux/queueppd.h
     linux/rasterwriter.cpp
     linux/rasterwriter.h

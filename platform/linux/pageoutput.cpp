@@ -151,7 +151,8 @@ public:
         , m_http(std::move(http))
         , m_job(job)
         , m_raster(std::move(raster))
-        , m_writer(std::make_unique<RasterWriter>(m_raster.get(), layout.header.cupsBytesPerLine))
+        , m_writer(std::make_unique<RasterWriter>(m_raster.get(), WriteToScheduler, m_http.get(),
+              layout.header.cupsBitsPerPixel / 8, layout.header.cupsBytesPerLine))
         , m_layout(layout)
     {
     }
@@ -297,7 +298,7 @@ private:
     HttpPtr m_http;
     int m_job;
     RasterPtr m_raster;
-    std::unique_ptr<RasterWriter> m_writer;  // writes to m_raster on a thread of its own
+    std::unique_ptr<RasterWriter> m_writer;  // writes the document on a thread of its own
     SheetLayout m_layout;
     unsigned m_rowsWritten = 0;
     State m_state = State::BetweenPages;

@@ -4,6 +4,8 @@
 // page. The rows travel in blocks; white rows travel as a count. The rows
 // held at a time are bounded well below a page bitmap.
 
+#include "pwgencoder.h"
+
 #include <cups/raster.h>
 
 #include <condition_variable>
@@ -18,8 +20,14 @@ namespace vek::platform::linuxbackend {
 
 class RasterWriter {
 public:
-    // Rows of bytesPerLine bytes go to raster, which must outlive the writer.
-    RasterWriter(cups_raster_t *raster, unsigned bytesPerLine);
+    // The stream's writer, as libcups calls it: the bytes written, or -1.
+    using Send = ssize_t (*)(void *context, unsigned char *bytes, size_t length);
+
+    // raster writes the page headers (through send, as it was opened with);
+    // the rows, of bytesPerLine bytes of bytesPerPixel-byte pixels, are coded
+    // here and go through send with context. raster must outlive the writer.
+    RasterWriter(cups_raster_t *raster, Send send, void *context, unsigned bytesPerPixel,
+        unsigned bytesPerLine);
     ~RasterWriter();
     RasterWriter(const RasterWriter &) = delete;
     RasterWriter &operator=(const RasterWriter &) = delete;
@@ -49,10 +57,14 @@ private:
     void run();
     bool handOver();
     bool takeFreeBlock();
-    bool write(Block &block, const std::vector<std::uint8_t> &white);
+    bool write(Block &block);
+    bool sendCoded();
 
     cups_raster_t *m_raster;
+    Send m_send;
+    void *m_context;
     unsigned m_bytesPerLine;
+    PwgEncoder m_encoder;  // the writing thread's
     unsigned m_maxBlocks;
     std::vector<std::unique_ptr<Block>> m_blocks;
     Block *m_filling = nullptr;

@@ -218,15 +218,29 @@ void RowScaler::row(int y, std::uint8_t *out)
     const int step = channels();
     if (m_sameSize) {
         // Only the inked part of the row is converted; most of a page is paper.
-        std::fill(out, out + std::size_t(m_columns) * std::size_t(step), std::uint8_t(0xff));
         const Ink &ink = inkOf(y);
-        const int first = std::max(ink.first, m_firstColumn);
-        const int end = std::min(ink.end, m_firstColumn + m_columns);
+        const int first = std::clamp(ink.first, m_firstColumn, m_firstColumn + m_columns);
+        const int end = std::clamp(ink.end, first, m_firstColumn + m_columns);
+        std::fill(
+            out, out + std::size_t(first - m_firstColumn) * std::size_t(step), std::uint8_t(0xff));
+        std::fill(out + std::size_t(end - m_firstColumn) * std::size_t(step),
+            out + std::size_t(m_columns) * std::size_t(step), std::uint8_t(0xff));
         const std::uint8_t *source
             = m_page.bits + std::size_t(y) * m_page.bytesPerLine + std::size_t(first) * 4;
         std::uint8_t *to = out + std::size_t(first - m_firstColumn) * std::size_t(step);
         if (m_output == Output::Rgb) {
-            for (int c = first; c < end; ++c, source += 4, to += 3) {
+            // Blue, green, red and a spare byte in; red, green, blue out. Each
+            // pixel but the last is stored as four bytes, the fourth of which
+            // the next pixel overwrites.
+            int c = first;
+            for (; c + 1 < end; ++c, source += 4, to += 3) {
+                std::uint32_t bgrx;
+                std::memcpy(&bgrx, source, 4);
+                const std::uint32_t rgb
+                    = (bgrx >> 16 & 0xffu) | (bgrx & 0xff00u) | (bgrx & 0xffu) << 16;
+                std::memcpy(to, &rgb, 4);
+            }
+            if (c < end) {
                 to[0] = source[2];
                 to[1] = source[1];
                 to[2] = source[0];

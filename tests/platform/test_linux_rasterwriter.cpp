@@ -113,7 +113,7 @@ private slots:
         Sink sink;
         cups_raster_t *raster = cupsRasterOpenIO(Take, &sink, CUPS_RASTER_WRITE_PWG);
         {
-            RasterWriter writer(raster, kWidth * 3);
+            RasterWriter writer(raster, Take, &sink, 3, kWidth * 3);
             QVERIFY(WriteAll(writer));
         }
         cupsRasterClose(raster);
@@ -138,7 +138,7 @@ private slots:
         sink.limit = std::size_t(limit);
         cups_raster_t *raster = cupsRasterOpenIO(Take, &sink, CUPS_RASTER_WRITE_PWG);
         {
-            RasterWriter writer(raster, kWidth * 3);
+            RasterWriter writer(raster, Take, &sink, 3, kWidth * 3);
             QVERIFY(!WriteAll(writer));
             QVERIFY(!writer.finish());
         }
@@ -151,7 +151,7 @@ private slots:
         Sink sink;
         cups_raster_t *raster = cupsRasterOpenIO(Take, &sink, CUPS_RASTER_WRITE_PWG);
         {
-            RasterWriter writer(raster, kWidth * 3);
+            RasterWriter writer(raster, Take, &sink, 3, kWidth * 3);
             QVERIFY(writer.startPage(Header(kWidth, kHeight)));
             for (int y = 0; y < 100; ++y) {
                 QVERIFY(writer.nextRow());
@@ -167,7 +167,7 @@ private slots:
         Sink sink;
         cups_raster_t *raster = cupsRasterOpenIO(Take, &sink, CUPS_RASTER_WRITE_PWG);
         {
-            RasterWriter writer(raster, kWidth * 3);
+            RasterWriter writer(raster, Take, &sink, 3, kWidth * 3);
             QVERIFY(!writer.startPage(Header(kWidth + 1, kHeight)));
         }
         cupsRasterClose(raster);
