@@ -8,6 +8,7 @@
 #include "agent/configfile.h"
 #include "app/applicationidentity.h"
 #include "tests/harness/fakeclinicserver.h"
+#include "tests/harness/screen.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,6 +22,8 @@
 
 using namespace std::chrono_literals;
 using vek::test::FakeClinicServer;
+using vek::test::FindColourBlock;
+using vek::test::GrabScreen;
 using vek::test::ScriptedReply;
 namespace clinic = vek::agent::clinic;
 
@@ -28,31 +31,6 @@ namespace {
 
 const QColor kNotSetUp(217, 119, 6), kConnecting(100, 116, 139), kReady(22, 163, 74),
     kPrinting(37, 99, 235), kRed(220, 38, 38);
-
-QImage Screenshot()
-{
-    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
-        QImage::Format_RGB32);
-}
-
-// Where the screen shows a 6 by 6 block of exactly this colour (the middle
-// of the icon); nothing when it does not.
-std::optional<QPoint> FindColour(const QImage &image, const QColor &colour)
-{
-    const QRgb wanted = colour.rgb();
-    for (int y = 0; y + 6 <= image.height(); y += 3) {
-        for (int x = 0; x + 6 <= image.width(); x += 3) {
-            bool block = true;
-            for (int dy = 0; block && dy < 6; ++dy) {
-                for (int dx = 0; block && dx < 6; ++dx)
-                    block = image.pixel(x + dx, y + dy) == wanted;
-            }
-            if (block)
-                return QPoint(x + 3, y + 3);
-        }
-    }
-    return std::nullopt;
-}
 
 int Run(const QString &program, const QStringList &arguments, bool withDisplay = true)
 {
@@ -178,7 +156,8 @@ void ProgramTest::waitForColour(const QColor &colour, const QString &name, QPoin
 {
     std::optional<QPoint> found;
     QImage image;
-    QTRY_VERIFY_WITH_TIMEOUT((found = FindColour(image = Screenshot(), colour)).has_value(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (found = FindColourBlock(image = GrabScreen(), colour)).has_value(), 15000);
     image.save("screenshots/" + name + ".png");
     if (where)
         *where = *found;
@@ -211,7 +190,7 @@ void ProgramTest::iconInEveryStateColourAndItsMenu()
         Xdotool({ "search", "--onlyvisible", "--pid", QString::number(agent->processId()) })
             != windowsBefore,
         10000);
-    Screenshot().save("screenshots/menu-open.png");
+    GrabScreen().save("screenshots/menu-open.png");
     Xdotool({ "key", "Escape" });
 
     server->queueReply(clinic::kClaimPath, ScriptedReply::Json(200, LabelOrder("o-1")));
