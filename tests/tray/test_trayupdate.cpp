@@ -37,7 +37,7 @@ using vek::test::ScriptedReply;
 namespace {
 
 // The installer hand-off is observed here instead of starting a Windows
-// program: this definition takes the place of the library's at link time.
+// program: the update service's detached start records each call.
 struct DetachedStarts {
     QList<QStringList> calls;  // program, then arguments
     bool succeed = true;
