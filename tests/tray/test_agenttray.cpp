@@ -13,6 +13,7 @@
 #include "tray/agenttray.h"
 #include "tray/notices.h"
 #include "tray/setupdialog.h"
+#include "trayworld.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -37,14 +38,6 @@ namespace clinic = vek::agent::clinic;
 Q_DECLARE_METATYPE(Notice::Kind)
 
 namespace {
-
-QString NoticeText(const Notice &notice)
-{
-    return QString("%1|%2|%3|%4")
-        .arg(notice.kind)
-        .arg(notice.title, notice.text)
-        .arg(notice.timeoutMs);
-}
 
 QString AutostartFile()
 {
@@ -84,11 +77,8 @@ private:
         QGenericArgument c = {});
     AgentConfig enrolledConfig() const;
 
-    std::unique_ptr<QTemporaryDir> home;
-    std::unique_ptr<FakeClinicServer> server;
+    vek::test::TrayWorld world;
     std::unique_ptr<AgentTray> tray;
-    QStringList notices;
-    bool answerYes = false;
 };
 
 void AgentTrayTest::initTestCase()
@@ -99,27 +89,15 @@ void AgentTrayTest::initTestCase()
 
 void AgentTrayTest::init()
 {
-    home = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir(home->path()).mkpath("config"));
-    qputenv("XDG_DATA_HOME", home->filePath("data").toUtf8());
-    qputenv("XDG_CONFIG_HOME", home->filePath("config").toUtf8());
-    server = std::make_unique<FakeClinicServer>();
-    QVERIFY(server->start());
-    server->setReply(clinic::kCheckInPath, ScriptedReply::Json(200, {}));
-    server->setReply(clinic::kClaimPath, ScriptedReply::Json(200, {}));
-    notices.clear();
-    answerYes = false;
-    vek::agent::SetNoticeHookForTesting([this](const Notice &notice) {
-        notices.append(NoticeText(notice));
-        return answerYes;
-    });
+    QVERIFY(world.setUp());
+    world.server->setReply(clinic::kCheckInPath, ScriptedReply::Json(200, {}));
+    world.server->setReply(clinic::kClaimPath, ScriptedReply::Json(200, {}));
 }
 
 void AgentTrayTest::cleanup()
 {
     tray.reset();
-    vek::agent::SetNoticeHookForTesting({});
-    server.reset();
+    world.tearDown();
 }
 
 AgentTray &AgentTrayTest::makeTray(const AgentConfig *stored)
@@ -155,12 +133,7 @@ void AgentTrayTest::invoke(
 
 AgentConfig AgentTrayTest::enrolledConfig() const
 {
-    AgentConfig config;
-    config.nodeBaseUrl = server->baseUrl();
-    config.deviceId = "vekpa-0123456789abcdef0123456789abcdef";
-    config.displayName = "Reception";
-    config.token = "node-credential";
-    return config;
+    return vek::test::EnrolledConfig(world.server->baseUrl());
 }
 
 void AgentTrayTest::menuInOrder()
@@ -187,10 +160,10 @@ void AgentTrayTest::menuActionsByText()
     QTRY_COMPARE(action("Printing is ready") != nullptr, true);
     QSignalSpy polls(tray.get(), &AgentTray::requestPollNow);
     QSignalSpy quits(tray.get(), &AgentTray::quitRequested);
-    const int claims = server->requestsTo(clinic::kClaimPath).size();
+    const int claims = world.server->requestsTo(clinic::kClaimPath).size();
     action("Check for jobs now")->trigger();
     QCOMPARE(polls.size(), 1);
-    QTRY_VERIFY(server->requestsTo(clinic::kClaimPath).size() > claims);  // the worker polled
+    QTRY_VERIFY(world.server->requestsTo(clinic::kClaimPath).size() > claims);  // the worker polled
 
     QVERIFY(!tray->setupDialog());
     action("Set up this workstation…")->trigger();
@@ -252,7 +225,7 @@ void AgentTrayTest::stateLooks()
     const QStringList expected = balloon
         ? QStringList { "3|Vek Print Agent|The detail.|10000", "3|Vek Print Agent||10000" }
         : QStringList();
-    QCOMPARE(notices, expected);
+    QCOMPARE(world.notices, expected);
 }
 
 void AgentTrayTest::jobAndPrinterLines()
@@ -261,11 +234,12 @@ void AgentTrayTest::jobAndPrinterLines()
     invoke("onJobFinished", Q_ARG(QString, "order-1"), Q_ARG(bool, true),
         Q_ARG(QString, "front-desk-labels"));
     QCOMPARE(menuTexts().at(2), QString("Last job: sent to CUPS on front-desk-labels"));
-    QVERIFY(notices.isEmpty());
+    QVERIFY(world.notices.isEmpty());
     invoke("onJobFinished", Q_ARG(QString, "order-2"), Q_ARG(bool, false),
         Q_ARG(QString, "The printer is out of paper."));
     QCOMPARE(menuTexts().at(2), QString("Last job failed: The printer is out of paper."));
-    QCOMPARE(notices, QStringList { "3|A print job failed|The printer is out of paper.|10000" });
+    QCOMPARE(
+        world.notices, QStringList { "3|A print job failed|The printer is out of paper.|10000" });
 
     const QList<QPair<int, QString>> counts { { 0, "0 printers reported to the clinic" },
         { 1, "1 printer reported to the clinic" }, { 2, "2 printers reported to the clinic" } };
@@ -299,7 +273,7 @@ void AgentTrayTest::serverLinesReplacedOnlyWhenTheirTextsChange()
 
 void AgentTrayTest::firstRunSetupEnrols()
 {
-    server->setReply(clinic::kEnrolPath, ScriptedReply::Json(200, { { "token", "tok-1" } }));
+    world.server->setReply(clinic::kEnrolPath, ScriptedReply::Json(200, { { "token", "tok-1" } }));
     makeTray().startUp();
     SetupDialog *dialog = tray->setupDialog();
     QVERIFY(dialog && dialog->isVisible());
@@ -319,7 +293,7 @@ void AgentTrayTest::firstRunSetupEnrols()
 
     QSignalSpy stops(tray.get(), &AgentTray::requestStop);
     managed->setChecked(false);
-    address->setText("  " + server->baseUrl() + " ");
+    address->setText("  " + world.server->baseUrl() + " ");
     name->setText("   ");
     secret->setText(" s3cret ");
     dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
@@ -327,38 +301,39 @@ void AgentTrayTest::firstRunSetupEnrols()
     QVERIFY(!tray->setupDialog());
 
     QTRY_COMPARE(menuTexts().first(), QString("Printing is ready"));
-    const auto enrol = server->requestsTo(clinic::kEnrolPath);
+    const auto enrol = world.server->requestsTo(clinic::kEnrolPath);
     QCOMPARE(enrol.size(), 1);
     QCOMPARE(enrol[0].json.value("enrolmentSecret").toString(), QString(" s3cret "));
     QCOMPARE(enrol[0].json.value("displayName").toString(), vek::agent::DefaultDisplayName());
 
     const auto stored = vek::agent::LoadAgentConfig();
     QVERIFY(stored);
-    QCOMPARE(stored->nodeBaseUrl, server->baseUrl());
+    QCOMPARE(stored->nodeBaseUrl, world.server->baseUrl());
     QCOMPARE(stored->token, QString("tok-1"));
     QCOMPARE(stored->managed, false);
     QVERIFY(QFile::exists(AutostartFile()));
     QVERIFY(action("Start when I sign in")->isChecked());
     QVERIFY(action("Sign this workstation out")->isEnabled());
-    QVERIFY(notices.isEmpty());
+    QVERIFY(world.notices.isEmpty());
 }
 
 void AgentTrayTest::refusedEnrolmentReopensSetupWithTheValuesEntered()
 {
-    server->setReply(clinic::kEnrolPath,
+    world.server->setReply(clinic::kEnrolPath,
         ScriptedReply::Json(401, { { "error", "That secret has been used." } }));
     makeTray().startUp();
     SetupDialog *dialog = tray->setupDialog();
     dialog->findChild<QCheckBox *>("managed")->setChecked(false);
-    dialog->findChild<QLineEdit *>("address")->setText(server->baseUrl());
+    dialog->findChild<QLineEdit *>("address")->setText(world.server->baseUrl());
     dialog->findChild<QLineEdit *>("displayName")->setText("Front desk");
     dialog->accept();
     QCOMPARE(icon()->toolTip(), QString("Connecting…\nEnrolling…"));
 
     QTRY_VERIFY(tray->setupDialog());
-    QCOMPARE(notices, QStringList { "0|Set up this workstation|That secret has been used.|0" });
+    QCOMPARE(
+        world.notices, QStringList { "0|Set up this workstation|That secret has been used.|0" });
     dialog = tray->setupDialog();
-    QCOMPARE(dialog->findChild<QLineEdit *>("address")->text(), server->baseUrl());
+    QCOMPARE(dialog->findChild<QLineEdit *>("address")->text(), world.server->baseUrl());
     QCOMPARE(dialog->findChild<QLineEdit *>("displayName")->text(), QString("Front desk"));
     QVERIFY(!dialog->findChild<QCheckBox *>("managed")->isChecked());
     QVERIFY(dialog->findChild<QLineEdit *>("secret")->text().isEmpty());
@@ -371,25 +346,25 @@ void AgentTrayTest::oneSetupDialogAtATime()
 {
     // A failed enrolment that returns while the user has already reopened
     // the dialog raises that dialog; nothing is sent twice.
-    server->setReply(clinic::kEnrolPath,
+    world.server->setReply(clinic::kEnrolPath,
         ScriptedReply::Json(403, { { "error", "Refused." } })
             .after(std::chrono::milliseconds(200)));
     makeTray().startUp();
     tray->setupDialog()->findChild<QCheckBox *>("managed")->setChecked(false);
-    tray->setupDialog()->findChild<QLineEdit *>("address")->setText(server->baseUrl());
+    tray->setupDialog()->findChild<QLineEdit *>("address")->setText(world.server->baseUrl());
     tray->setupDialog()->accept();
     action("Set up this workstation…")->trigger();
     SetupDialog *open = tray->setupDialog();
     QVERIFY(open);
     action("Set up this workstation…")->trigger();
     QMetaObject::invokeMethod(tray.get(), "openSetup");  // as the command channel does
-    QTRY_COMPARE(notices.size(), 1);
+    QTRY_COMPARE(world.notices.size(), 1);
     QCOMPARE(tray->setupDialog(), open);
     int dialogs = 0;
     for (QWidget *widget : QApplication::topLevelWidgets())
         dialogs += qobject_cast<SetupDialog *>(widget) && widget->isVisible();
     QCOMPARE(dialogs, 1);
-    QCOMPARE(server->requestsTo(clinic::kEnrolPath).size(), 1);
+    QCOMPARE(world.server->requestsTo(clinic::kEnrolPath).size(), 1);
 }
 
 void AgentTrayTest::cancelledSetupChangesNothing()
@@ -433,9 +408,9 @@ void AgentTrayTest::signOut()
     QVERIFY(QFile::exists(AutostartFile()));
     QSignalSpy stops(tray.get(), &AgentTray::requestStop);
 
-    answerYes = yes;
+    world.answerYes = yes;
     action("Sign this workstation out")->trigger();
-    QCOMPARE(notices,
+    QCOMPARE(world.notices,
         QStringList { "2|Sign this workstation out|This workstation will stop printing until it "
                       "is set up again. Continue?|0" });
     const auto stored = vek::agent::LoadAgentConfig();
@@ -462,16 +437,16 @@ void AgentTrayTest::startAtSignInSwitchAndItsFailure()
     QVERIFY(QFile::exists(AutostartFile()));
     toggle->setChecked(false);
     QVERIFY(!QFile::exists(AutostartFile()));
-    QVERIFY(notices.isEmpty());
+    QVERIFY(world.notices.isEmpty());
 
     // A file where the autostart folder belongs: the entry cannot be written.
-    QVERIFY(QDir(home->filePath("config/autostart")).removeRecursively());
-    QFile blocker(home->filePath("config/autostart"));
+    QVERIFY(QDir(world.home->filePath("config/autostart")).removeRecursively());
+    QFile blocker(world.home->filePath("config/autostart"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QSignalSpy toggles(toggle, &QAction::toggled);
     toggle->setChecked(true);
-    QCOMPARE(notices,
+    QCOMPARE(world.notices,
         QStringList { "0|Vek Print Agent|The autostart entry could not be saved, so the agent may "
                       "not start automatically.|0" });
     QVERIFY(!toggle->isChecked());  // matches the system again

@@ -11,6 +11,7 @@
 #include "tests/update/signedinstaller.h"
 #include "tray/agenttray.h"
 #include "tray/notices.h"
+#include "trayworld.h"
 #include "update/desktopupdateservice.h"
 #include "update/detachedupdate.h"
 
@@ -52,14 +53,6 @@ DetachedStarts &Starts()
 const QString kManifestPath = QStringLiteral("/latest.json");
 const QString kInstallerPath = QStringLiteral("/installer.exe");
 const QString kFinishing = QStringLiteral("Finishing the current print job before updating…");
-
-QString NoticeText(const Notice &notice)
-{
-    return QString("%1|%2|%3|%4")
-        .arg(notice.kind)
-        .arg(notice.title, notice.text)
-        .arg(notice.timeoutMs);
-}
 
 vek::UpdateServiceSettings TestSettings()
 {
@@ -114,11 +107,8 @@ private:
     void fireTimer() { QVERIFY(QMetaObject::invokeMethod(updateTimer(), "timeout")); }
     AgentConfig enrolledConfig() const;
 
-    std::unique_ptr<QTemporaryDir> home;
-    std::unique_ptr<FakeClinicServer> server;
+    vek::test::TrayWorld world;
     std::unique_ptr<AgentTray> tray;
-    QStringList notices;
-    bool answerYes = false;
 };
 
 void TrayUpdateTest::initTestCase()
@@ -134,25 +124,14 @@ void TrayUpdateTest::initTestCase()
 
 void TrayUpdateTest::init()
 {
-    home = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", home->filePath("data").toUtf8());
-    qputenv("XDG_CONFIG_HOME", home->filePath("config").toUtf8());
-    server = std::make_unique<FakeClinicServer>();
-    QVERIFY(server->start(true));
-    notices.clear();
-    answerYes = false;
+    QVERIFY(world.setUp(true));
     Starts() = {};
-    vek::agent::SetNoticeHookForTesting([this](const Notice &notice) {
-        notices.append(NoticeText(notice));
-        return answerYes;
-    });
 }
 
 void TrayUpdateTest::cleanup()
 {
     tray.reset();
-    vek::agent::SetNoticeHookForTesting({});
-    server.reset();
+    world.tearDown();
 }
 
 AgentTray &TrayUpdateTest::makeTray(const AgentConfig *stored, bool stopWorker, bool updates)
@@ -163,8 +142,9 @@ AgentTray &TrayUpdateTest::makeTray(const AgentConfig *stored, bool stopWorker, 
     if (stopWorker)
         tray->stopWorker(std::chrono::milliseconds::max());
     if (updates) {
-        tray->enableUpdatesForTesting(
-            QUrl(QStringLiteral("https://localhost:%1%2").arg(server->port()).arg(kManifestPath)),
+        tray->enableUpdatesForTesting(QUrl(QStringLiteral("https://localhost:%1%2")
+                                               .arg(world.server->port())
+                                               .arg(kManifestPath)),
             TestSettings());
     }
     tray->startUp();
@@ -174,27 +154,22 @@ AgentTray &TrayUpdateTest::makeTray(const AgentConfig *stored, bool stopWorker, 
 void TrayUpdateTest::offer(
     const QString &version, const QByteArray &installer, const QString &sha256)
 {
-    server->setReply(kManifestPath,
+    world.server->setReply(kManifestPath,
         ScriptedReply::Json(200,
             { { "schemaVersion", 1 }, { "product", "Vek Print Agent" },
                 { "platform", "windows-x64" }, { "installerType", "exe" }, { "version", version },
                 { "url",
                     QStringLiteral("https://localhost:%1%2")
-                        .arg(server->port())
+                        .arg(world.server->port())
                         .arg(kInstallerPath) },
                 { "sha256", sha256 }, { "signerThumbprint", QString(40, '0') },
                 { "sizeBytes", installer.size() } }));
-    server->setReply(kInstallerPath, ScriptedReply::Raw(200, installer));
+    world.server->setReply(kInstallerPath, ScriptedReply::Raw(200, installer));
 }
 
 AgentConfig TrayUpdateTest::enrolledConfig() const
 {
-    AgentConfig config;
-    config.nodeBaseUrl = "http://127.0.0.1:9";
-    config.deviceId = "vekpa-0123456789abcdef0123456789abcdef";
-    config.displayName = "Reception";
-    config.token = "node-credential";
-    return config;
+    return vek::test::EnrolledConfig("http://127.0.0.1:9");
 }
 
 void TrayUpdateTest::noUpdatesWhereTheyComeFromOutside_data()
@@ -242,19 +217,19 @@ void TrayUpdateTest::offerDownloadDrainInstallAndQuit()
     QCOMPARE(updateAction()->text(), QString("Update to version 2.0.0…"));
     const QString balloon
         = "5|Vek Print Agent|Version 2.0.0 is available. Choose Update in this icon's menu.|10000";
-    QCOMPARE(notices, QStringList { balloon });
+    QCOMPARE(world.notices, QStringList { balloon });
     fireTimer();  // the same version again: announced once per run
     QTRY_COMPARE(offers.size(), 2);
-    QCOMPARE(notices, QStringList { balloon });
+    QCOMPARE(world.notices, QStringList { balloon });
 
     QStringList toolTips;
     connect(service(), &DesktopUpdateService::DownloadProgress, this,
         [&] { toolTips.append(icon()->toolTip()); });
     QSignalSpy shutdowns(tray.get(), &AgentTray::requestUpdateShutdown);
     QSignalSpy quits(tray.get(), &AgentTray::quitRequested);
-    answerYes = true;
+    world.answerYes = true;
     updateAction()->trigger();  // a known version: straight to the question
-    QCOMPARE(notices.value(1),
+    QCOMPARE(world.notices.value(1),
         QString("2|Update Vek Print Agent|Version 2.0.0 will be downloaded and checked, then "
                 "installed after the current print job. Windows asks for permission, and the "
                 "agent starts again by itself.|0"));
@@ -275,13 +250,13 @@ void TrayUpdateTest::offerDownloadDrainInstallAndQuit()
     QCOMPARE(Starts().calls,
         (QList<QStringList> { { service()->InstallerPath(true), "/SILENT", "/NORESTART",
             "/NORESTARTAPPLICATIONS", "/VEKRESTARTAGENT=1", "/LOG" } }));
-    QCOMPARE(notices.size(), 2);
+    QCOMPARE(world.notices.size(), 2);
 
     // Draining, no timed check runs.
-    const int manifestRequests = server->requestsTo(kManifestPath).size();
+    const int manifestRequests = world.server->requestsTo(kManifestPath).size();
     fireTimer();
     QCoreApplication::processEvents();
-    QCOMPARE(server->requestsTo(kManifestPath).size(), manifestRequests);
+    QCOMPARE(world.server->requestsTo(kManifestPath).size(), manifestRequests);
 }
 
 void TrayUpdateTest::eachVersionAnnouncedOnce()
@@ -289,7 +264,7 @@ void TrayUpdateTest::eachVersionAnnouncedOnce()
     makeTray(nullptr, true);
     for (const char *version : { "2.0.0", "2.0.0", "2.0.1", "2.0.1" })
         emit service()->UpdateAvailable(version);
-    QCOMPARE(notices,
+    QCOMPARE(world.notices,
         (QStringList {
             "5|Vek Print Agent|Version 2.0.0 is available. Choose Update in this icon's "
             "menu.|10000",
@@ -335,15 +310,16 @@ void TrayUpdateTest::checks()
         fireTimer();
     QTRY_COMPARE(available.size() + none.size() + failed.size(), 1);
     if (notice.isEmpty()) {
-        QCOMPARE(notices, QStringList());
+        QCOMPARE(world.notices, QStringList());
     } else {
-        QCOMPARE(notices.size(), 1);
-        QVERIFY2(notices[0].startsWith(notice), qPrintable(notices[0]));
+        QCOMPARE(world.notices.size(), 1);
+        QVERIFY2(world.notices[0].startsWith(notice), qPrintable(world.notices[0]));
         if (!notice.endsWith("|0"))
-            QVERIFY(notices[0].size() > notice.size() + 2);  // a reason or the rest of the text
+            QVERIFY(
+                world.notices[0].size() > notice.size() + 2);  // a reason or the rest of the text
     }
     // The answer was No (or nothing was offered): nothing downloads.
-    QVERIFY(server->requestsTo(kInstallerPath).isEmpty());
+    QVERIFY(world.server->requestsTo(kInstallerPath).isEmpty());
     QVERIFY(updateAction()->isEnabled());
 }
 
@@ -356,12 +332,12 @@ void TrayUpdateTest::failedDownloadShowsTheLastState()
         Q_ARG(vek::agent::AgentState, AgentState::Ready), Q_ARG(QString, "")));
     QSignalSpy cancels(tray.get(), &AgentTray::cancelUpdateShutdown);
     QSignalSpy failed(service(), &DesktopUpdateService::UpdateFailed);
-    answerYes = true;
+    world.answerYes = true;
     updateAction()->trigger();  // check, then the question at once
     QTRY_COMPARE(failed.size(), 1);
     const QString reason = failed[0][0].toString();
     QVERIFY(!reason.isEmpty());
-    QCOMPARE(notices.last(),
+    QCOMPARE(world.notices.last(),
         "3|The update was not installed|This version keeps running unchanged.\n" + reason
             + "|10000");
     QCOMPARE(icon()->toolTip(), QString("Printing is ready"));
@@ -385,7 +361,7 @@ void TrayUpdateTest::installerThatCannotStartResumesPrinting()
     QSignalSpy cancels(tray.get(), &AgentTray::cancelUpdateShutdown);
     QSignalSpy starts(tray.get(), &AgentTray::requestStart);
     QSignalSpy quits(tray.get(), &AgentTray::quitRequested);
-    answerYes = true;
+    world.answerYes = true;
     updateAction()->trigger();
     QTRY_COMPARE(shutdowns.size(), 1);
     QVERIFY(!menu()->isEnabled());
@@ -401,7 +377,7 @@ void TrayUpdateTest::installerThatCannotStartResumesPrinting()
     QVERIFY(menu()->isEnabled());
     QVERIFY(updateAction()->isEnabled());
     QCOMPARE(icon()->toolTip(), QString("Printing…"));
-    QCOMPARE(notices.last(),
+    QCOMPARE(world.notices.last(),
         QString("3|The update was not installed|This version keeps running unchanged.\nThe "
                 "update could not start. The installed version is unchanged.|10000"));
 }
