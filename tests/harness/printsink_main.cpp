@@ -1,12 +1,18 @@
 // A TCP printer for the tests: one listening port per queue on 127.0.0.1;
-// every connection is one job, written atomically to DIR/<queue>/<seq>.job
-// once the sender has finished.
+// every connection is one job. Its bytes are written to DIR/<queue>/<seq>.part
+// as they arrive, and the file is renamed to <seq>.job once the sender has
+// finished, so a .job file is always whole. Nothing is forced to disk: the
+// files are read back on this machine, and a flush would be measured as the
+// printer's time.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSaveFile>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include <memory>
 
 namespace {
 
@@ -26,32 +32,30 @@ private:
     void accept()
     {
         while (QTcpSocket *socket = server.nextPendingConnection()) {
-            auto *job = new QByteArray;
+            const QString name
+                = QStringLiteral("%1/%2").arg(directory).arg(++sequence, 6, 10, QLatin1Char('0'));
+            auto file = std::make_shared<QFile>(name + QStringLiteral(".part"));
+            if (!file->open(QIODevice::WriteOnly)) {
+                qWarning("cannot write %s", qPrintable(file->fileName()));
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
             connect(socket, &QTcpSocket::readyRead, socket,
-                [socket, job] { job->append(socket->readAll()); });
+                [socket, file] { file->write(socket->readAll()); });
             // The sender half-closes when it is done and then waits for us to close.
-            auto finish = [this, socket, job] {
-                if (socket->property("written").toBool())
+            auto finish = [socket, file, name] {
+                if (!file->isOpen())
                     return;
-                socket->setProperty("written", true);
-                job->append(socket->readAll());
-                store(*job);
-                delete job;
+                file->write(socket->readAll());
+                file->close();
+                if (!file->rename(name + QStringLiteral(".job")))
+                    qWarning("cannot store %s", qPrintable(name));
                 socket->disconnectFromHost();
                 socket->deleteLater();
             };
             connect(socket, &QTcpSocket::readChannelFinished, socket, finish);
             connect(socket, &QTcpSocket::disconnected, socket, finish);
-        }
-    }
-
-    void store(const QByteArray &job)
-    {
-        QSaveFile file(
-            QStringLiteral("%1/%2.job").arg(directory).arg(++sequence, 6, 10, QLatin1Char('0')));
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(job);
-            file.commit();
         }
     }
 
