@@ -31,14 +31,45 @@ struct PagePlacement {
     int height = 0;
 };
 
+// What the fourth byte of a page bitmap's pixels means.
+enum class PageAlpha {
+    Unused,  // every pixel is opaque
+    // The pixel's coverage (straight, not premultiplied); what it leaves
+    // uncovered is white paper. A renderer leaves a page's background
+    // transparent; laying it on white is left to the backend, which does it
+    // where it reads the pixels rather than in a pass over the whole page.
+    OverWhite,
+};
+
 // A page bitmap: 32 bits per pixel, each pixel the bytes blue, green, red and
-// one unused byte (a little-endian 0xffRRGGBB), rows from the top down.
+// a fourth byte (a little-endian 0xAARRGGBB), rows from the top down. The
+// backend may rewrite the pixels in place while it draws the page.
 struct PageImage {
-    const std::uint8_t *bits = nullptr;
+    std::uint8_t *bits = nullptr;
     int width = 0;
     int height = 0;
     std::size_t bytesPerLine = 0;
+    PageAlpha alpha = PageAlpha::Unused;
 };
+
+// A pixel with straight alpha laid on white paper, as an opaque pixel with
+// the fourth byte 0xff. Each colour byte c becomes 255 - (255 - c) * a / 255,
+// rounded to the nearest; the same as premultiplying and adding the white
+// that the alpha leaves uncovered.
+constexpr std::uint32_t OnWhite(std::uint32_t pixel)
+{
+    const std::uint32_t alpha = pixel >> 24;
+    if (alpha == 0xff)
+        return pixel;
+    if (alpha == 0)
+        return 0xffffffffu;
+    std::uint32_t opaque = 0xff000000u;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const std::uint32_t product = (255u - ((pixel >> shift) & 0xffu)) * alpha + 128u;
+        opaque |= (255u - ((product + (product >> 8)) >> 8)) << shift;
+    }
+    return opaque;
+}
 
 // One open spool job. Destroying a job that was neither finished nor aborted
 // aborts it.

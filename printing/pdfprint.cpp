@@ -31,32 +31,27 @@ PdfPrintResult Refused(std::string error)
     return result;
 }
 
-// Renders a page at its bitmap size onto white paper: the renderer leaves the
-// page's background transparent, so white is put behind it in the same image
-// rather than into a second full-page copy.
-QImage RenderOnWhite(QPdfDocument &document, int page, QSize size)
+// A rendered page as the device takes it. The renderer leaves the page's
+// background transparent; the device lays it on white paper where it reads
+// the pixels, so no pass over the whole page is made here.
+struct RenderedPage {
+    QImage image;
+    platform::PageAlpha alpha = platform::PageAlpha::Unused;
+};
+
+RenderedPage RenderPage(QPdfDocument &document, int page, QSize size)
 {
     QImage image = document.render(page, size);
     if (image.isNull() || image.size() != size)
         return {};
     if (image.format() == QImage::Format_RGB32)
-        return image;
-    if (image.format() != QImage::Format_ARGB32_Premultiplied) {
-        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+        return { std::move(image), platform::PageAlpha::Unused };
+    if (image.format() != QImage::Format_ARGB32) {
+        image.convertTo(QImage::Format_ARGB32);
         if (image.isNull())
             return {};
     }
-    // White behind a premultiplied colour adds what its alpha leaves
-    // uncovered to every byte, alpha included; no byte overflows, since no
-    // colour byte exceeds the alpha. A plain loop the compiler vectorises,
-    // where a painter would blend through its general machinery.
-    const int width = image.width();
-    for (int y = 0; y < image.height(); ++y) {
-        auto *pixel = reinterpret_cast<quint32 *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            pixel[x] += (255u - (pixel[x] >> 24)) * 0x01010101u;
-    }
-    return image;
+    return { std::move(image), platform::PageAlpha::OverWhite };
 }
 
 // A page is rendered at the rendering resolution, or straight at the size it
@@ -87,15 +82,16 @@ bool PrintPages(platform::PageJob &job, QPdfDocument &document, int copies)
                 qCWarning(lcPdf) << "the device reports no usable printable area";
                 return false;
             }
-            const QImage image = RenderOnWhite(document, page, RenderSize(*bitmapSize, *at));
+            RenderedPage rendered = RenderPage(document, page, RenderSize(*bitmapSize, *at));
+            QImage &image = rendered.image;
             if (image.isNull()) {
                 qCWarning(lcPdf) << "page" << page + 1 << "did not render";
                 return false;
             }
             if (!job.startPage())
                 return false;
-            const platform::PageImage bits { image.constBits(), image.width(), image.height(),
-                static_cast<std::size_t>(image.bytesPerLine()) };
+            const platform::PageImage bits { image.bits(), image.width(), image.height(),
+                static_cast<std::size_t>(image.bytesPerLine()), rendered.alpha };
             if (!job.drawPage(bits, *at) || !job.endPage())
                 return false;
             qCDebug(lcPdf).noquote()

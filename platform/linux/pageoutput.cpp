@@ -193,9 +193,7 @@ public:
         RowScaler scaler(
             page, at.width, at.height, int(firstX - left), int(endX - left), m_layout.output);
         const std::size_t channels = std::size_t(scaler.channels());
-        const std::size_t lineBytes = m_layout.header.cupsBytesPerLine;
         const std::size_t drawnFirst = std::size_t(firstX) * channels;
-        const std::size_t drawnEnd = std::size_t(endX) * channels;
         if (!writeWhiteRows(unsigned(firstY)))
             return fail();
         for (long long y = firstY; y < endY; ++y) {
@@ -207,10 +205,10 @@ public:
             std::uint8_t *row = m_writer->nextRow();
             if (!row)
                 return fail();
-            std::fill(row, row + drawnFirst, 0xff);
-            std::fill(row + drawnEnd, row + lineBytes, 0xff);
-            scaler.row(int(y - top), row + drawnFirst);
-            if (!addRow())
+            // Only the inked columns are written; the writer makes the rest white.
+            const RowScaler::Span inked = scaler.row(int(y - top), row + drawnFirst);
+            if (!addRow(unsigned(drawnFirst + std::size_t(inked.first) * channels),
+                    unsigned(drawnFirst + std::size_t(inked.end) * channels)))
                 return fail();
         }
         return writeWhiteRows(m_layout.header.cupsHeight) || fail();
@@ -272,9 +270,9 @@ private:
         return false;
     }
 
-    bool addRow()
+    bool addRow(unsigned first, unsigned end)
     {
-        if (!m_writer->addRow())
+        if (!m_writer->addRow(first, end))
             return false;
         ++m_rowsWritten;
         return true;

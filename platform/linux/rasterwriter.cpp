@@ -47,6 +47,7 @@ bool RasterWriter::takeFreeBlock()
     if (m_free.empty() && m_blocks.size() < m_maxBlocks && !m_failed) {
         m_blocks.push_back(std::make_unique<Block>());
         m_blocks.back()->bytes.resize(std::size_t(m_bytesPerLine) * kRowsPerBlock);
+        m_blocks.back()->written.resize(kRowsPerBlock);
         m_free.push_back(m_blocks.back().get());
     }
     m_changed.wait(lock, [this] { return m_failed || !m_free.empty(); });
@@ -94,11 +95,12 @@ std::uint8_t *RasterWriter::nextRow()
     return m_filling->bytes.data() + std::size_t(m_filling->rows) * m_bytesPerLine;
 }
 
-bool RasterWriter::addRow()
+bool RasterWriter::addRow(unsigned first, unsigned end)
 {
-    if (!m_filling || m_filling->rows == kRowsPerBlock || m_pendingWhite > 0)
+    if (!m_filling || m_filling->rows == kRowsPerBlock || m_pendingWhite > 0 || first > end
+        || end > m_bytesPerLine)
         return false;
-    ++m_filling->rows;
+    m_filling->written[m_filling->rows++] = { first, end };
     return true;
 }
 
@@ -152,8 +154,12 @@ bool RasterWriter::write(Block &block)
             return false;
     }
     for (unsigned row = 0; row < block.rows; ++row) {
-        std::memcpy(m_encoder.line(), block.bytes.data() + std::size_t(row) * m_bytesPerLine,
-            m_bytesPerLine);
+        const auto [first, end] = block.written[row];
+        std::uint8_t *line = m_encoder.line();
+        std::memset(line, 0xff, first);
+        std::memcpy(line + first, block.bytes.data() + std::size_t(row) * m_bytesPerLine + first,
+            end - first);
+        std::memset(line + end, 0xff, m_bytesPerLine - end);
         m_encoder.addLine();
         if (m_encoder.codedSize() >= kSendChunk && !sendCoded())
             return false;

@@ -37,7 +37,9 @@ public:
     // The buffer of the next row, to be filled and then added with addRow();
     // null once writing has failed.
     std::uint8_t *nextRow();
-    bool addRow();
+    // Adds the row whose bytes [first, end) were written; the rest of the row
+    // is white and need not be written.
+    bool addRow(unsigned first, unsigned end);
     // Adds count rows of white (every byte 0xff) without a buffer.
     bool addWhiteRows(unsigned count);
     // Waits until everything added was written; false when any write failed.
@@ -46,12 +48,17 @@ public:
 private:
     // Written in this order: whiteBefore white rows, the header if the block
     // starts a page, then its rows.
+    struct Span {
+        unsigned first = 0;
+        unsigned end = 0;
+    };
     struct Block {
         unsigned whiteBefore = 0;
         bool startsPage = false;
         cups_page_header2_t header {};
         unsigned rows = 0;
         std::vector<std::uint8_t> bytes;
+        std::vector<Span> written;  // per row, the bytes that are not white
     };
 
     void run();

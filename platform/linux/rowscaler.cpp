@@ -47,21 +47,86 @@ std::uint8_t Luma(std::uint32_t red, std::uint32_t green, std::uint32_t blue)
     return std::uint8_t((54 * red + 183 * green + 19 * blue + 128) >> 8);
 }
 
-// Pixels are white when their blue, green and red bytes are; the fourth
-// byte is unused. Two pixels at a time.
-bool AreWhite(const std::uint8_t *twoPixels)
+// A pixel is paper when its blue, green and red bytes are white, or, on a
+// page with straight alpha, when it is wholly transparent.
+bool IsPaper(const std::uint8_t *pixel, bool overWhite)
 {
-    constexpr std::uint8_t kUnused[8] = { 0, 0, 0, 0xff, 0, 0, 0, 0xff };
-    std::uint64_t unused;
-    std::memcpy(&unused, kUnused, sizeof unused);
-    std::uint64_t pixels;
-    std::memcpy(&pixels, twoPixels, sizeof pixels);
-    return (pixels | unused) == ~std::uint64_t(0);
+    std::uint32_t value;
+    std::memcpy(&value, pixel, sizeof value);
+    return (value | 0xff000000u) == 0xffffffffu || (overWhite && value <= 0x00ffffffu);
 }
 
-bool IsWhite(const std::uint8_t *pixel)
+#if defined(__SSE2__)
+// The same for four pixels at once; clearIsPaper is all ones on a page with
+// straight alpha, else zero.
+bool FourArePaper(const std::uint8_t *pixels, __m128i clearIsPaper)
 {
-    return pixel[0] == 0xff && pixel[1] == 0xff && pixel[2] == 0xff;
+    const __m128i alpha = _mm_set1_epi32(std::int32_t(0xff000000u));
+    const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels));
+    const __m128i white = _mm_cmpeq_epi32(_mm_or_si128(value, alpha), _mm_set1_epi32(-1));
+    const __m128i clear = _mm_and_si128(
+        _mm_cmpeq_epi32(_mm_and_si128(value, alpha), _mm_setzero_si128()), clearIsPaper);
+    return _mm_movemask_epi8(_mm_or_si128(white, clear)) == 0xffff;
+}
+#endif
+
+// count pixels with straight alpha laid on white, into out. The same
+// arithmetic as OnWhite, four pixels at a time where SSE2 is there.
+void LayOnWhite(const std::uint8_t *pixels, int count, std::uint8_t *out)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i half = _mm_set1_epi16(128);
+    const auto onWhite = [&](__m128i values) {
+        // Each pixel's alpha in all four of its lanes.
+        const __m128i alpha = _mm_shufflehi_epi16(
+            _mm_shufflelo_epi16(values, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
+        __m128i product = _mm_add_epi16(_mm_mullo_epi16(_mm_sub_epi16(full, values), alpha), half);
+        product = _mm_srli_epi16(_mm_add_epi16(product, _mm_srli_epi16(product, 8)), 8);
+        return _mm_sub_epi16(full, product);
+    };
+    for (; i + 4 <= count; i += 4) {
+        const __m128i four
+            = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels + std::size_t(i) * 4));
+        const __m128i low = onWhite(_mm_unpacklo_epi8(four, _mm_setzero_si128()));
+        const __m128i high = onWhite(_mm_unpackhi_epi8(four, _mm_setzero_si128()));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i *>(out + std::size_t(i) * 4), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; i < count; ++i) {
+        std::uint32_t value;
+        std::memcpy(&value, pixels + std::size_t(i) * 4, sizeof value);
+        value = OnWhite(value);
+        std::memcpy(out + std::size_t(i) * 4, &value, sizeof value);
+    }
+}
+
+// count opaque pixels (blue, green, red and a fourth byte) to red, green,
+// blue or to grey, into out.
+template <bool Rgb> void ConvertPixels(const std::uint8_t *source, int count, std::uint8_t *out)
+{
+    if constexpr (Rgb) {
+        // Each pixel but the last is stored as four bytes, the fourth of
+        // which the next pixel overwrites.
+        int c = 0;
+        for (; c + 1 < count; ++c, source += 4, out += 3) {
+            std::uint32_t bgrx;
+            std::memcpy(&bgrx, source, 4);
+            const std::uint32_t rgb
+                = (bgrx >> 16 & 0xffu) | (bgrx & 0xff00u) | (bgrx & 0xffu) << 16;
+            std::memcpy(out, &rgb, 4);
+        }
+        if (c < count) {
+            out[0] = source[2];
+            out[1] = source[1];
+            out[2] = source[0];
+        }
+    } else {
+        for (int c = 0; c < count; ++c, source += 4, ++out)
+            out[0] = Luma(source[2], source[1], source[0]);
+    }
 }
 
 template <bool Rgb>
@@ -137,11 +202,14 @@ RowScaler::RowScaler(
     : m_page(page)
     , m_height(height)
     , m_output(output)
+    , m_overWhite(page.alpha == PageAlpha::OverWhite)
     , m_sameSize(width == page.width && height == page.height)
     , m_firstColumn(firstColumn)
     , m_columns(std::max(0, endColumn - firstColumn))
 {
     m_ink.resize(std::size_t(page.height));
+    if (m_overWhite)
+        m_onWhite.resize(std::size_t(page.width) * 4);
     if (m_sameSize)
         return;
     // Each column's taps, then its shares laid out by source column from the
@@ -185,15 +253,21 @@ const RowScaler::Ink &RowScaler::inkOf(int sourceRow)
     if (ink.first >= 0)
         return ink;
     const std::uint8_t *pixels = m_page.bits + std::size_t(sourceRow) * m_page.bytesPerLine;
+    const bool overWhite = m_overWhite;
     int first = 0;
-    while (first + 2 <= m_page.width && AreWhite(pixels + std::size_t(first) * 4))
-        first += 2;
-    while (first < m_page.width && IsWhite(pixels + std::size_t(first) * 4))
-        ++first;
     int end = m_page.width;
-    while (end - 2 >= first && AreWhite(pixels + std::size_t(end - 2) * 4))
-        end -= 2;
-    while (end > first && IsWhite(pixels + std::size_t(end - 1) * 4))
+#if defined(__SSE2__)
+    const __m128i clearIsPaper = overWhite ? _mm_set1_epi32(-1) : _mm_setzero_si128();
+    while (first + 4 <= end && FourArePaper(pixels + std::size_t(first) * 4, clearIsPaper))
+        first += 4;
+#endif
+    while (first < end && IsPaper(pixels + std::size_t(first) * 4, overWhite))
+        ++first;
+#if defined(__SSE2__)
+    while (end - 4 >= first && FourArePaper(pixels + std::size_t(end - 4) * 4, clearIsPaper))
+        end -= 4;
+#endif
+    while (end > first && IsPaper(pixels + std::size_t(end - 1) * 4, overWhite))
         --end;
     ink = { first, end };
     return ink;
@@ -213,7 +287,7 @@ bool RowScaler::rowIsWhite(int y)
     return white;
 }
 
-void RowScaler::row(int y, std::uint8_t *out)
+RowScaler::Span RowScaler::row(int y, std::uint8_t *out)
 {
     const int step = channels();
     if (m_sameSize) {
@@ -221,35 +295,18 @@ void RowScaler::row(int y, std::uint8_t *out)
         const Ink &ink = inkOf(y);
         const int first = std::clamp(ink.first, m_firstColumn, m_firstColumn + m_columns);
         const int end = std::clamp(ink.end, first, m_firstColumn + m_columns);
-        std::fill(
-            out, out + std::size_t(first - m_firstColumn) * std::size_t(step), std::uint8_t(0xff));
-        std::fill(out + std::size_t(end - m_firstColumn) * std::size_t(step),
-            out + std::size_t(m_columns) * std::size_t(step), std::uint8_t(0xff));
         const std::uint8_t *source
             = m_page.bits + std::size_t(y) * m_page.bytesPerLine + std::size_t(first) * 4;
-        std::uint8_t *to = out + std::size_t(first - m_firstColumn) * std::size_t(step);
-        if (m_output == Output::Rgb) {
-            // Blue, green, red and a spare byte in; red, green, blue out. Each
-            // pixel but the last is stored as four bytes, the fourth of which
-            // the next pixel overwrites.
-            int c = first;
-            for (; c + 1 < end; ++c, source += 4, to += 3) {
-                std::uint32_t bgrx;
-                std::memcpy(&bgrx, source, 4);
-                const std::uint32_t rgb
-                    = (bgrx >> 16 & 0xffu) | (bgrx & 0xff00u) | (bgrx & 0xffu) << 16;
-                std::memcpy(to, &rgb, 4);
-            }
-            if (c < end) {
-                to[0] = source[2];
-                to[1] = source[1];
-                to[2] = source[0];
-            }
-        } else {
-            for (int c = first; c < end; ++c, source += 4, ++to)
-                to[0] = Luma(source[2], source[1], source[0]);
+        if (m_overWhite) {
+            LayOnWhite(source, end - first, m_onWhite.data());
+            source = m_onWhite.data();
         }
-        return;
+        std::uint8_t *to = out + std::size_t(first - m_firstColumn) * std::size_t(step);
+        if (m_output == Output::Rgb)
+            ConvertPixels<true>(source, end - first, to);
+        else
+            ConvertPixels<false>(source, end - first, to);
+        return { first - m_firstColumn, end - m_firstColumn };
     }
 
     // Output rows that cover the same source rows are the same row.
@@ -257,14 +314,13 @@ void RowScaler::row(int y, std::uint8_t *out)
     CoveredCells<kRowWhole>(y, m_page.height, m_height, [this](int sourceRow, std::uint32_t share) {
         m_rowTaps.push_back({ sourceRow, share });
     });
-    const std::size_t outputBytes = std::size_t(m_columns) * std::size_t(step);
     if (m_lastRowValid && m_rowTaps == m_lastRowTaps) {
-        std::copy(m_lastRow.begin(), m_lastRow.end(), out);
-        return;
+        std::copy(m_lastRow.begin(), m_lastRow.end(),
+            out + std::size_t(m_lastSpan.first) * std::size_t(step));
+        return m_lastSpan;
     }
 
     // Only the part of the row under ink needs sums; the rest is white.
-    std::fill(out, out + outputBytes, std::uint8_t(0xff));
     int inkFirst = m_page.width;
     int inkEnd = 0;
     for (const Tap &tap : m_rowTaps) {
@@ -275,10 +331,9 @@ void RowScaler::row(int y, std::uint8_t *out)
         }
     }
     const auto columnsBegin = m_tapFirst.begin();
-    const int from
-        = int(std::lower_bound(columnsBegin, m_tapFirst.end(), inkFirst - m_tapsPerColumn + 1)
-            - columnsBegin);
-    const int to = int(std::lower_bound(columnsBegin, m_tapFirst.end(), inkEnd) - columnsBegin);
+    int from = int(std::lower_bound(columnsBegin, m_tapFirst.end(), inkFirst - m_tapsPerColumn + 1)
+        - columnsBegin);
+    int to = int(std::lower_bound(columnsBegin, m_tapFirst.end(), inkEnd) - columnsBegin);
     if (from < to) {
         const std::size_t sumFirst = std::size_t(m_tapFirst[from]) * 4;
         const std::size_t sumEnd
@@ -287,6 +342,12 @@ void RowScaler::row(int y, std::uint8_t *out)
         bool firstTap = true;
         for (const Tap &tap : m_rowTaps) {
             const std::uint8_t *source = m_page.bits + std::size_t(tap.index) * m_page.bytesPerLine;
+            if (m_overWhite) {
+                // The part summed, laid on white first.
+                LayOnWhite(
+                    source + sumFirst, int((sumEnd - sumFirst) / 4), m_onWhite.data() + sumFirst);
+                source = m_onWhite.data();
+            }
             const auto share = std::uint16_t(tap.share);
             if (firstTap) {
                 for (std::size_t i = sumFirst; i < sumEnd; ++i)
@@ -298,13 +359,18 @@ void RowScaler::row(int y, std::uint8_t *out)
             firstTap = false;
         }
         writeColumns(from, to, out + std::size_t(from) * std::size_t(step));
+    } else {
+        from = to = 0;
     }
 
     if (m_height > m_page.height) {
-        m_lastRow.assign(out, out + outputBytes);
+        m_lastRow.assign(
+            out + std::size_t(from) * std::size_t(step), out + std::size_t(to) * std::size_t(step));
+        m_lastSpan = { from, to };
         std::swap(m_lastRowTaps, m_rowTaps);
         m_lastRowValid = true;
     }
+    return { from, to };
 }
 
 void RowScaler::writeColumns(int from, int to, std::uint8_t *out) const

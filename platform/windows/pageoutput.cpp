@@ -12,8 +12,26 @@ namespace {
 
 constexpr std::size_t kBytesPerPixel = 4;
 
-// StretchDIBits takes rows of exactly width * 4 bytes. Padded rows are
-// copied into such a buffer; rows shorter than a pixel row are refused.
+// The driver takes opaque pixels: a page with a transparent background is
+// laid on white paper where it lies.
+void LayOnWhite(const PageImage &page)
+{
+    if (page.alpha != PageAlpha::OverWhite)
+        return;
+    for (std::size_t y = 0; y < std::size_t(page.height); ++y) {
+        std::uint8_t *pixel = page.bits + y * page.bytesPerLine;
+        for (int x = 0; x < page.width; ++x, pixel += kBytesPerPixel) {
+            std::uint32_t value;
+            std::memcpy(&value, pixel, sizeof value);
+            value = OnWhite(value);
+            std::memcpy(pixel, &value, sizeof value);
+        }
+    }
+}
+
+// StretchDIBits takes rows of exactly width * 4 bytes of opaque pixels.
+// Padded rows are copied into such a buffer; rows shorter than a pixel row
+// are refused.
 bool PackedRows(const PageImage &page, std::vector<std::uint8_t> &packed, const void *&bits)
 {
     if (page.bits == nullptr || page.width < 1 || page.height < 1)
@@ -21,6 +39,7 @@ bool PackedRows(const PageImage &page, std::vector<std::uint8_t> &packed, const 
     const std::size_t row = std::size_t(page.width) * kBytesPerPixel;
     if (page.bytesPerLine < row)
         return false;
+    LayOnWhite(page);
     bits = page.bits;
     if (page.bytesPerLine == row)
         return true;

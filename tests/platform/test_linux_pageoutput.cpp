@@ -38,9 +38,9 @@ public:
                 m_bits[std::size_t(y) * width + x] = 0xff000000u | colour;
         }
     }
-    PageImage image() const
+    PageImage image()
     {
-        return { reinterpret_cast<const std::uint8_t *>(m_bits.data()), m_width, m_height,
+        return { reinterpret_cast<std::uint8_t *>(m_bits.data()), m_width, m_height,
             std::size_t(m_width) * 4 };
     }
 
@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(area.dpiX, dpi);
         QCOMPARE(area.dpiY, dpi);
 
-        const MarkedPage page(600, 400, mark, 0xff0000);
+        MarkedPage page(600, 400, mark, 0xff0000);
         QVERIFY(job.startPage());
         QVERIFY(job.drawPage(
             page.image(), { placement.x(), placement.y(), placement.width(), placement.height() }));
@@ -206,8 +206,8 @@ private slots:
         PageJob &job = *start.job;
         QVERIFY(job.jobId() != 0);
 
-        const MarkedPage first(600, 400, QRect(0, 0, 10, 10), 0x000000);
-        const MarkedPage second(600, 400, QRect(590, 390, 10, 10), 0x000000);
+        MarkedPage first(600, 400, QRect(0, 0, 10, 10), 0x000000);
+        MarkedPage second(600, 400, QRect(590, 390, 10, 10), 0x000000);
         QVERIFY(job.startPage());
         QVERIFY(job.drawPage(first.image(), { 0, 0, 600, 400 }));
         QVERIFY(job.endPage());
@@ -242,7 +242,7 @@ private slots:
         PageJobStart start = StartPageJob(kDocumentQueue, settings, "Vek cut test");
         QCOMPARE(start.error, PageJobError::None);
         const PrintableArea area = start.job->printableArea();
-        const MarkedPage page(100, 100, QRect(0, 0, 100, 100), 0x000000);
+        MarkedPage page(100, 100, QRect(0, 0, 100, 100), 0x000000);
         QVERIFY(start.job->startPage());
         // Hangs over the right and bottom edges of the printable area.
         QVERIFY(start.job->drawPage(page.image(), { area.width - 50, area.height - 50, 100, 100 }));
@@ -273,7 +273,7 @@ private slots:
         PageJobStart start = StartPageJob(kDocumentQueue, settings, "Vek abort test");
         QCOMPARE(start.error, PageJobError::None);
         const std::uint32_t jobId = start.job->jobId();
-        const MarkedPage page(600, 400, QRect(0, 0, 10, 10), 0x000000);
+        MarkedPage page(600, 400, QRect(0, 0, 10, 10), 0x000000);
         QVERIFY(start.job->startPage());
         QVERIFY(start.job->drawPage(page.image(), { 0, 0, 600, 400 }));
         if (destroy) {
@@ -294,7 +294,7 @@ private slots:
         QVERIFY(!settings.empty());
         PageJobStart start = StartPageJob("VekNoRaster", settings, "Vek refused test");
         QCOMPARE(start.error, PageJobError::None);
-        const MarkedPage page(600, 400, QRect(0, 0, 10, 10), 0x000000);
+        MarkedPage page(600, 400, QRect(0, 0, 10, 10), 0x000000);
         QVERIFY(start.job->startPage());
         QVERIFY(start.job->drawPage(page.image(), { 0, 0, 600, 400 }));
         QVERIFY(start.job->endPage());
@@ -357,7 +357,7 @@ private slots:
         PageJobStart start = StartPageJob(
             kDocumentQueue, cups::MakeDriverSettings(kDocumentQueue, {}), "Vek bad input");
         QCOMPARE(start.error, PageJobError::None);
-        const std::vector<std::uint8_t> bits(
+        std::vector<std::uint8_t> bits(
             std::size_t(std::max(1, height * std::max(bytesPerLine, 1))), 0);
         QVERIFY(start.job->startPage());
         QVERIFY(!start.job->drawPage({ bits.data(), width, height, std::size_t(bytesPerLine) },

@@ -2,6 +2,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
 
 using vek::platform::linuxbackend::RasterWriter;
@@ -91,9 +92,16 @@ bool WriteAll(RasterWriter &writer)
             std::uint8_t *row = writer.nextRow();
             if (!row)
                 return false;
+            // Only the part that is not white is written, over bytes left
+            // from other rows.
             const Bytes content = Row(page, y, header.cupsBytesPerLine);
-            std::memcpy(row, content.data(), content.size());
-            if (!writer.addRow())
+            const auto isInk = [](std::uint8_t byte) { return byte != 0xff; };
+            const auto first = std::find_if(content.begin(), content.end(), isInk);
+            const auto end = std::find_if(content.rbegin(), content.rend(), isInk).base();
+            std::memset(row, 0x5a, content.size());
+            std::copy(first, std::max(first, end), row + (first - content.begin()));
+            if (!writer.addRow(unsigned(first - content.begin()),
+                    unsigned(std::max(first, end) - content.begin())))
                 return false;
         }
     }
@@ -155,7 +163,7 @@ private slots:
             QVERIFY(writer.startPage(Header(kWidth, kHeight)));
             for (int y = 0; y < 100; ++y) {
                 QVERIFY(writer.nextRow());
-                QVERIFY(writer.addRow());
+                QVERIFY(writer.addRow(0, kWidth * 3));
             }
         }
         cupsRasterClose(raster);
@@ -169,6 +177,12 @@ private slots:
         {
             RasterWriter writer(raster, Take, &sink, 3, kWidth * 3);
             QVERIFY(!writer.startPage(Header(kWidth + 1, kHeight)));
+            // Nor a row said to be written outside its length.
+            QVERIFY(writer.startPage(Header(kWidth, kHeight)));
+            QVERIFY(writer.nextRow());
+            QVERIFY(!writer.addRow(0, kWidth * 3 + 1));
+            QVERIFY(!writer.addRow(5, 4));
+            QVERIFY(writer.addRow(5, 5));
         }
         cupsRasterClose(raster);
     }

@@ -20,10 +20,9 @@ template <typename Pixel> std::vector<std::uint32_t> MakePage(int width, int hei
     return bits;
 }
 
-PageImage Image(const std::vector<std::uint32_t> &bits, int width, int height)
+PageImage Image(std::vector<std::uint32_t> &bits, int width, int height)
 {
-    return { reinterpret_cast<const std::uint8_t *>(bits.data()), width, height,
-        std::size_t(width) * 4 };
+    return { reinterpret_cast<std::uint8_t *>(bits.data()), width, height, std::size_t(width) * 4 };
 }
 
 // Every output row of the scaled page, RGB.
@@ -33,7 +32,7 @@ std::vector<std::vector<std::uint8_t>> Scale(
     RowScaler scaler(page, width, height, 0, width, output);
     std::vector<std::vector<std::uint8_t>> rows;
     for (int y = 0; y < height; ++y) {
-        rows.emplace_back(std::size_t(width * scaler.channels()));
+        rows.emplace_back(std::size_t(width * scaler.channels()), std::uint8_t(0xff));
         scaler.row(y, rows.back().data());
     }
     return rows;
@@ -78,8 +77,7 @@ private slots:
         QFETCH(QSize, source);
         QFETCH(QSize, target);
         for (const std::uint32_t colour : { 0xffffffu, 0x000000u, 0x80c0ffu }) {
-            const auto bits
-                = MakePage(source.width(), source.height(), [&](int, int) { return colour; });
+            auto bits = MakePage(source.width(), source.height(), [&](int, int) { return colour; });
             const auto rows = Scale(
                 Image(bits, source.width(), source.height()), target.width(), target.height());
             for (const auto &row : rows) {
@@ -107,13 +105,11 @@ private slots:
     {
         QFETCH(QSize, source);
         QFETCH(QSize, target);
-        const auto bits
-            = MakePage(source.width(), source.height(), [](int x, int y) -> std::uint32_t {
-                  if ((x / 7 + y / 5) % 4 == 0 && x % 50 < 30 && y % 23 < 11)
-                      return std::uint32_t(x * 37 % 256) << 16 | std::uint32_t(y * 11 % 256) << 8
-                          | 0x40;
-                  return x == 0 && y % 9 == 0 ? 0x000000u : 0xffffffu;
-              });
+        auto bits = MakePage(source.width(), source.height(), [](int x, int y) -> std::uint32_t {
+            if ((x / 7 + y / 5) % 4 == 0 && x % 50 < 30 && y % 23 < 11)
+                return std::uint32_t(x * 37 % 256) << 16 | std::uint32_t(y * 11 % 256) << 8 | 0x40;
+            return x == 0 && y % 9 == 0 ? 0x000000u : 0xffffffu;
+        });
         const auto rows
             = Scale(Image(bits, source.width(), source.height()), target.width(), target.height());
         for (int y = 0; y < target.height(); ++y) {
@@ -136,7 +132,7 @@ private slots:
     void shrinkingAveragesWhatItCovers()
     {
         // Black columns 0 and 1, white columns 2 and 3; a red pixel at (3, 3).
-        const auto bits = MakePage(4, 4, [](int x, int y) -> std::uint32_t {
+        auto bits = MakePage(4, 4, [](int x, int y) -> std::uint32_t {
             if (x == 3 && y == 3)
                 return 0xff0000;
             return x < 2 ? 0x000000 : 0xffffff;
@@ -156,13 +152,90 @@ private slots:
 
     void greyOutput()
     {
-        const auto bits = MakePage(2, 1, [](int x, int) { return x == 0 ? 0xff0000u : 0xffffffu; });
+        auto bits = MakePage(2, 1, [](int x, int) { return x == 0 ? 0xff0000u : 0xffffffu; });
         for (const QSize target : { QSize(2, 1), QSize(4, 2) }) {
             const auto rows = Scale(
                 Image(bits, 2, 1), target.width(), target.height(), RowScaler::Output::Gray);
             QCOMPARE(rows[0].size(), std::size_t(target.width()));
             QCOMPARE(rows[0].front(), 54);
             QCOMPARE(rows[0].back(), 255);
+        }
+    }
+
+    void layingOnWhiteRoundsToTheNearest()
+    {
+        for (std::uint32_t alpha = 0; alpha < 256; ++alpha) {
+            for (std::uint32_t colour = 0; colour < 256; ++colour) {
+                const std::uint32_t printed
+                    = vek::platform::OnWhite(alpha << 24 | 0xff00ffu | colour << 8);
+                const double exact = 255 - (255 - colour) * alpha / 255.0;
+                QCOMPARE(printed >> 24, 0xffu);
+                QCOMPARE(printed >> 16 & 0xff, 0xffu);
+                QCOMPARE(printed & 0xff, 0xffu);
+                QVERIFY2(std::abs(double(printed >> 8 & 0xff) - exact) <= 0.5,
+                    qPrintable(QString("alpha %1 colour %2").arg(alpha).arg(colour)));
+            }
+        }
+    }
+
+    // A page whose background was left transparent prints as the same page
+    // laid on white beforehand, whatever the scale, and its paper rows are
+    // found as paper: one inked pixel per row, at every column in turn, among
+    // transparent pixels, white ones and transparent ones with colour.
+    void straightAlphaPrintsOnWhite_data()
+    {
+        QTest::addColumn<QSize>("target");
+        QTest::addColumn<RowScaler::Output>("output");
+        for (const auto output : { RowScaler::Output::Rgb, RowScaler::Output::Gray }) {
+            const char *name = output == RowScaler::Output::Rgb ? "rgb" : "grey";
+            QTest::addRow("same size, %s", name) << QSize(37, 45) << output;
+            QTest::addRow("shrunk, %s", name) << QSize(23, 30) << output;
+            QTest::addRow("enlarged, %s", name) << QSize(61, 90) << output;
+        }
+    }
+    void straightAlphaPrintsOnWhite()
+    {
+        QFETCH(QSize, target);
+        QFETCH(RowScaler::Output, output);
+        constexpr int width = 37;
+        constexpr int height = 45;
+        const std::uint32_t alphas[] = { 1, 127, 128, 254, 255 };
+        std::vector<std::uint32_t> transparent(std::size_t(width) * height);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                std::uint32_t &pixel = transparent[std::size_t(y) * width + x];
+                if (y % 9 == 8)
+                    pixel = 0;  // a row left wholly transparent
+                else if (x == y % width)
+                    pixel = alphas[y % 5] << 24 | std::uint32_t(x * 7 + y * 5) << 8 | 0x400020u;
+                else
+                    pixel = (x + y) % 3 == 0 ? 0xffffffffu : (x % 2 ? 0u : 0x00123456u);
+            }
+        }
+        std::vector<std::uint32_t> onWhite = transparent;
+        for (std::uint32_t &pixel : onWhite)
+            pixel = vek::platform::OnWhite(pixel);
+
+        PageImage page = Image(transparent, width, height);
+        page.alpha = vek::platform::PageAlpha::OverWhite;
+        RowScaler scaler(page, target.width(), target.height(), 0, target.width(), output);
+        RowScaler reference(Image(onWhite, width, height), target.width(), target.height(), 0,
+            target.width(), output);
+        for (int y = 0; y < target.height(); ++y) {
+            QCOMPARE(scaler.rowIsWhite(y), reference.rowIsWhite(y));
+            // Outside the columns it says it wrote, the row is left as it was.
+            std::vector<std::uint8_t> row(std::size_t(target.width() * scaler.channels()), 0x5a);
+            const RowScaler::Span written = scaler.row(y, row.data());
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                if (int(i) / scaler.channels() < written.first
+                    || int(i) / scaler.channels() >= written.end) {
+                    QCOMPARE(row[i], 0x5a);
+                    row[i] = 0xff;
+                }
+            }
+            std::vector<std::uint8_t> expected(row.size(), 0xff);
+            reference.row(y, expected.data());
+            QVERIFY2(row == expected, qPrintable(QString("row %1").arg(y)));
         }
     }
 
@@ -178,7 +251,7 @@ private slots:
     {
         QFETCH(int, targetWidth);
         QFETCH(QList<int>, reds);
-        const auto bits = MakePage(10, 1, [](int x, int) { return std::uint32_t(x * 20) << 16; });
+        auto bits = MakePage(10, 1, [](int x, int) { return std::uint32_t(x * 20) << 16; });
         RowScaler scaler(Image(bits, 10, 1), targetWidth, 1, 6, 10, RowScaler::Output::Rgb);
         std::vector<std::uint8_t> row(4 * 3 + 1, 0xaa);
         scaler.row(0, row.data());

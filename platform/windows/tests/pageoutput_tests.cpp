@@ -4,6 +4,8 @@
 #include "postscript.h"
 #include "sink.h"
 
+#include <algorithm>
+#include <cstring>
 #include <doctest.h>
 #include <string_view>
 #include <vector>
@@ -22,13 +24,14 @@ Bytes PrintSettings()
 }
 
 // A small test bitmap whose blue, green and red differ, with its rows
-// padded by padding bytes.
+// padded by padding bytes; with straight alpha, its coverage runs from
+// transparent to opaque.
 struct Bitmap {
     std::vector<std::uint8_t> bits;
     PageImage image;
-    Bytes rgb;  // the same pixels as red, green, blue, unpadded
+    Bytes rgb;  // the pixels as printed: red, green, blue, unpadded
 
-    Bitmap(int width, int height, std::size_t padding = 0)
+    Bitmap(int width, int height, std::size_t padding = 0, PageAlpha alpha = PageAlpha::Unused)
     {
         const std::size_t bytesPerLine = std::size_t(width) * 4 + padding;
         bits.assign(bytesPerLine * std::size_t(height), 0xEE);
@@ -40,10 +43,20 @@ struct Bitmap {
                 pixel[0] = blue;
                 pixel[1] = green;
                 pixel[2] = red;
-                rgb.insert(rgb.end(), { red, green, blue });
+                if (alpha == PageAlpha::OverWhite) {
+                    pixel[3] = std::uint8_t(std::min(255, x * 255 / std::max(1, width - 2)));
+                    std::uint32_t value;
+                    std::memcpy(&value, pixel, sizeof value);
+                    value = OnWhite(value);
+                    rgb.insert(rgb.end(),
+                        { std::uint8_t(value >> 16), std::uint8_t(value >> 8),
+                            std::uint8_t(value) });
+                } else {
+                    rgb.insert(rgb.end(), { red, green, blue });
+                }
             }
         }
-        image = PageImage { bits.data(), width, height, bytesPerLine };
+        image = PageImage { bits.data(), width, height, bytesPerLine, alpha };
     }
 };
 
@@ -72,7 +85,9 @@ TEST_CASE("A page job prints every copy of every page in one titled job")
     CHECK(area.dpiX > 0);
     CHECK(area.dpiY > 0);
 
-    const Bitmap pages[] = { Bitmap(8, 6), Bitmap(5, 4, 12) };  // the second with padded rows
+    // The second with padded rows and a background that the renderer left
+    // transparent, which comes out on white.
+    Bitmap pages[] = { Bitmap(8, 6), Bitmap(5, 4, 12, PageAlpha::OverWhite) };
     for (int copy = 0; copy < 3; ++copy) {
         for (const Bitmap &page : pages) {
             CAPTURE(copy);
