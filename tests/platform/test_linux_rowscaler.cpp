@@ -180,8 +180,9 @@ private slots:
 
     // A page whose background was left transparent prints as the same page
     // laid on white beforehand, whatever the scale, and its paper rows are
-    // found as paper: one inked pixel per row, at every column in turn, among
-    // transparent pixels, white ones and transparent ones with colour.
+    // found as paper: rows inked all across, and rows with one inked pixel at
+    // every column in turn among transparent pixels, white ones and
+    // transparent ones with colour.
     void straightAlphaPrintsOnWhite_data()
     {
         QTest::addColumn<QSize>("target");
@@ -206,6 +207,9 @@ private slots:
                 std::uint32_t &pixel = transparent[std::size_t(y) * width + x];
                 if (y % 9 == 8)
                     pixel = 0;  // a row left wholly transparent
+                else if (y % 4 == 1)  // a row inked all across
+                    pixel = alphas[(x + y) % 5] << 24 | std::uint32_t(x * 6) << 16
+                        | std::uint32_t(y * 5) << 8 | std::uint32_t(255 - x);
                 else if (x == y % width)
                     pixel = alphas[y % 5] << 24 | std::uint32_t(x * 7 + y * 5) << 8 | 0x400020u;
                 else
