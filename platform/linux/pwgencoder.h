@@ -1,8 +1,10 @@
 #pragma once
 // Codes the rows of a PWG raster page as the format defines: a repeat count
 // for identical consecutive lines, then runs of equal pixels and runs of
-// differing ones. The same coding libcups writes, without a call per pixel,
-// appended to the caller's buffer so that it goes out in large writes.
+// differing ones. The same coding libcups writes, without a call per pixel:
+// the equal neighbours of a line are found sixteen bytes at a time, and runs
+// are measured by counting bits. Appended to the caller's buffer, so that it
+// goes out in large writes.
 
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +40,7 @@ private:
     unsigned m_bytesPerLine;
     std::vector<std::uint8_t> m_next;
     std::vector<std::uint8_t> m_held;  // the line that repeats m_count times
+    std::vector<std::uint64_t> m_equal;  // per pixel of m_held, whether the next is the same
     unsigned m_count = 0;
     std::vector<std::uint8_t> m_out;
     std::size_t m_used = 0;

@@ -127,6 +127,10 @@ private slots:
                 << Pixel([](int x, int y) { return x == 0 || x == 49 ? 1 + y % 2 : 0; });
             QTest::newRow(kind + "a pair at the end, pixels differing in one byte")
                 << bpp << 9 << 4 << Pixel([](int x, int y) { return x >= 7 ? 3 : (x + y) % 2; });
+            QTest::newRow(kind + "short runs and literals across every step of sixteen")
+                << bpp << 197 << 40 << Pixel([](int x, int y) {
+                       return x / (1 + y % 9) % 2 ? -1 : x / (1 + y % 5) % 3;
+                   });
             QTest::newRow(kind + "one pixel wide")
                 << bpp << 1 << 300 << Pixel([](int, int y) { return y / 100 % 2; });
             QTest::newRow(kind + "two pixels wide")
