@@ -13,8 +13,17 @@
 #include <QTcpSocket>
 
 #include <memory>
+#include <vector>
 
 namespace {
+
+// Moves what the socket holds to the file, through one buffer.
+void Drain(QTcpSocket &socket, QFile &file)
+{
+    static std::vector<char> buffer(1 << 20);
+    for (qint64 read; (read = socket.read(buffer.data(), qint64(buffer.size()))) > 0;)
+        file.write(buffer.data(), read);
+}
 
 class QueueSink : public QObject {
 public:
@@ -35,19 +44,19 @@ private:
             const QString name
                 = QStringLiteral("%1/%2").arg(directory).arg(++sequence, 6, 10, QLatin1Char('0'));
             auto file = std::make_shared<QFile>(name + QStringLiteral(".part"));
-            if (!file->open(QIODevice::WriteOnly)) {
+            if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
                 qWarning("cannot write %s", qPrintable(file->fileName()));
                 socket->abort();
                 socket->deleteLater();
                 continue;
             }
-            connect(socket, &QTcpSocket::readyRead, socket,
-                [socket, file] { file->write(socket->readAll()); });
+            connect(
+                socket, &QTcpSocket::readyRead, socket, [socket, file] { Drain(*socket, *file); });
             // The sender half-closes when it is done and then waits for us to close.
             auto finish = [socket, file, name] {
                 if (!file->isOpen())
                     return;
-                file->write(socket->readAll());
+                Drain(*socket, *file);
                 file->close();
                 if (!file->rename(name + QStringLiteral(".job")))
                     qWarning("cannot store %s", qPrintable(name));
