@@ -69,9 +69,7 @@ bool FourArePaper(const std::uint8_t *pixels, __m128i clearIsPaper)
         _mm_cmpeq_epi32(_mm_and_si128(value, alpha), _mm_setzero_si128()), clearIsPaper);
     return _mm_movemask_epi8(_mm_or_si128(white, clear)) == 0xffff;
 }
-#endif
 
-#if defined(__SSE2__)
 // Four pixels with straight alpha laid on white: the same arithmetic as
 // OnWhite (whose fourth byte this does not keep).
 inline __m128i FourOnWhite(__m128i four)
