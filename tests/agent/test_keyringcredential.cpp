@@ -44,6 +44,23 @@ vek::platform::SecretStoreResult KeyringEntry()
     return vek::platform::ReadSecret(vek::product::kAppName, AgentConfigPath().toStdString());
 }
 
+// Locks the keyring, or stops it answering within a short wait.
+bool PutKeyringOutOfReach(bool locked)
+{
+    if (locked)
+        return vek::test::LockKeyring();
+    vek::platform::linuxbackend::SetSecretServiceTimeoutForTesting(std::chrono::milliseconds(300));
+    return vek::test::PauseKeyring();
+}
+
+// Undoes either: the keyring answers, unlocked, with the usual wait.
+bool BringKeyringBack()
+{
+    const bool resumed = vek::test::ResumeKeyring();
+    vek::platform::linuxbackend::SetSecretServiceTimeoutForTesting(std::chrono::milliseconds(0));
+    return vek::test::UnlockKeyring() && resumed;
+}
+
 AgentConfig Sample()
 {
     AgentConfig config;
@@ -89,13 +106,7 @@ private slots:
         home = std::make_unique<QTemporaryDir>();
         qputenv("XDG_DATA_HOME", home->path().toUtf8());
     }
-    void cleanup()
-    {
-        vek::platform::linuxbackend::SetSecretServiceTimeoutForTesting(
-            std::chrono::milliseconds(0));
-        vek::test::ResumeKeyring();
-        vek::test::UnlockKeyring();
-    }
+    void cleanup() { BringKeyringBack(); }
 
     void fileKeepsOnlyAMarker()
     {
@@ -139,13 +150,7 @@ private slots:
         QFETCH(bool, locked);
         QVERIFY(SaveAgentConfig(Sample()));
         const QByteArray before = ReadFile(AgentConfigPath());
-        if (locked) {
-            QVERIFY(vek::test::LockKeyring());
-        } else {
-            vek::platform::linuxbackend::SetSecretServiceTimeoutForTesting(
-                std::chrono::milliseconds(300));
-            QVERIFY(vek::test::PauseKeyring());
-        }
+        QVERIFY(PutKeyringOutOfReach(locked));
 
         QString problem;
         const auto loaded = LoadAgentConfig(&problem);
@@ -156,10 +161,7 @@ private slots:
         QCOMPARE(problem.contains("locked"), locked);
         QCOMPARE(ReadFile(AgentConfigPath()), before);
 
-        QVERIFY(vek::test::ResumeKeyring());
-        vek::platform::linuxbackend::SetSecretServiceTimeoutForTesting(
-            std::chrono::milliseconds(0));
-        QVERIFY(vek::test::UnlockKeyring());
+        QVERIFY(BringKeyringBack());
         problem.clear();
         QCOMPARE(LoadAgentConfig(&problem)->token, kToken);
         QVERIFY(problem.isEmpty());
@@ -171,13 +173,7 @@ private slots:
     void keyringThatRefusesLeavesTheSealedFile()
     {
         QFETCH(bool, locked);
-        if (locked) {
-            QVERIFY(vek::test::LockKeyring());
-        } else {
-            vek::platform::linuxbackend::SetSecretServiceTimeoutForTesting(
-                std::chrono::milliseconds(300));
-            QVERIFY(vek::test::PauseKeyring());
-        }
+        QVERIFY(PutKeyringOutOfReach(locked));
         QVERIFY(SaveAgentConfig(Sample()));
         const QJsonObject stored = StoredObject();
         QVERIFY(!stored.contains("tokenStore"));
